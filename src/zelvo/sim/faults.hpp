@@ -1,0 +1,50 @@
+// Fault injection for one emulated device: what a transport does to requests and replies on
+// purpose, so that the host's retries, time-outs and splitter can be exercised. Also counts the
+// requests that arrive. Every member is thread-safe: the setters are called by tests while the
+// transport's thread consults the plan.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+
+#include "zelvo/core/bytes.hpp"
+
+namespace zelvo::sim {
+
+// How replies are to be sent right now.
+struct ReplyShaping {
+  std::chrono::steady_clock::duration delay{};  // before the first byte of each reply
+  int pieces = 1;                               // separate writes per reply frame
+  Bytes garbage;                                // sent in front of each reply frame
+};
+
+class FaultPlan {
+ public:
+  // The next n requests of this code get no reply (they are still counted). Adds to any ignores
+  // still pending for the code.
+  void ignoreNext(int code, int n);
+  void delayReplies(std::chrono::duration<double> delay);
+  // pieces >= 1; 1 sends each frame in one write.
+  void splitReplies(int pieces);
+  void prependGarbage(Bytes garbage);
+  // Back to honest behaviour. Request counts are kept.
+  void reset();
+
+  // Transport side: records that a request arrived; false when it is to be ignored.
+  bool admit(int code);
+  ReplyShaping shaping() const;
+
+  std::uint64_t requestCount(int code) const;
+  std::map<int, std::uint64_t> requestCounts() const;
+  void resetRequestCounts();
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<int, int> ignores_;
+  std::map<int, std::uint64_t> counts_;
+  ReplyShaping shaping_;
+};
+
+}  // namespace zelvo::sim
