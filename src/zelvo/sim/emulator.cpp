@@ -45,9 +45,10 @@ Emulator::~Emulator() { close(); }
 std::shared_ptr<EmulatedDevice> Emulator::add(std::string_view class_name, const DeviceOptions& opts) {
   const ProductSpec* spec = findProduct(class_name);
   if (!spec) throw std::invalid_argument("unknown product class '" + std::string(class_name) + "'");
+  if (closed()) throw std::logic_error("the emulator is closed");
   auto dev = std::make_shared<EmulatedDevice>(*spec, opts);
   std::lock_guard lock(mutex_);
-  if (closed_) throw std::logic_error("the emulator is closed");
+  if (closed_) throw std::logic_error("the emulator is closed");  // closed while this one started
   devices_.push_back(dev);
   return dev;
 }
