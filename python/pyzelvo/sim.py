@@ -1,0 +1,190 @@
+"""Built-in device emulator.
+
+Emulated Zelvo devices answer the device protocol on loopback TCP, so scripts and tests run
+without hardware. Each emulated device runs a firmware model of its product (identity, clock,
+EEPROM, pin and slot modes, ...) behind its own listener, and offers fault controls for testing
+retries and time-outs::
+
+    from pyzelvo import sim
+
+    with sim.Emulator() as emu:
+        dev = emu.add("TavraA")                   # 127.0.0.1, a free port
+        print(dev.address)                        # ('127.0.0.1', 40211)
+        wifi = emu.add("AerisR3A")                # Wi-Fi: command and data channel
+        print(wifi.port, wifi.data_port)
+        dev.ignore_first(122, 2)                  # two GET_SERIAL_NUMBER requests go unanswered
+
+From a shell: ``python -m pyzelvo sim TavraA AerisR3A`` serves until Ctrl-C.
+"""
+
+from __future__ import annotations
+
+import argparse
+import atexit
+import ipaddress
+import signal
+import sys
+import threading
+import weakref
+from typing import Optional, Sequence
+
+from . import _core
+
+_sim = _core.sim
+
+#: One emulated device; returned by :meth:`Emulator.add`.
+EmulatedDevice = _sim.EmulatedDevice
+
+#: Ports a Wi-Fi device listens on out of the box (command channel, data channel).
+WIFI_PAIR_PORTS = (7, 1336)
+
+__all__ = ["Emulator", "EmulatedDevice", "WIFI_PAIR_PORTS", "products", "main"]
+
+
+def products() -> list[str]:
+    """Class names of the products the emulator can serve, e.g. ``["AerisR3AH", ..., "TavraA", ...]``."""
+    return list(_sim.products())
+
+
+class Emulator:
+    """A set of emulated devices.
+
+    Every device runs until :meth:`close`, which leaving a ``with`` block, garbage collection of
+    the emulator and interpreter exit also call.
+    """
+
+    def __init__(self) -> None:
+        self._core = _sim.Emulator()
+        _live.add(self)
+
+    def add(
+        self,
+        class_name: str,
+        host: str = "127.0.0.1",
+        wifi_pair: bool = False,
+        *,
+        port: int = 0,
+        data_port: int = 0,
+        serial: Optional[str] = None,
+        firmware_version: str = "1.0.0",
+    ) -> EmulatedDevice:
+        """Start an emulated device of the product class ``class_name`` (``"TavraA"``, ...).
+
+        It listens on ``host`` (any 127.0.0.0/8 address) at ``port`` (0: a free port). Wi-Fi
+        products also get a data channel at ``data_port``; ``wifi_pair=True`` puts the two
+        channels on the Wi-Fi default ports 7 and 1336 (binding ports below 1024 may need root).
+        ``serial`` (8 characters) replaces the generated serial number.
+
+        Raises ValueError for an unknown product class or unsuitable options, OSError (for example
+        PermissionError, or errno EADDRINUSE) when a port cannot be bound, RuntimeError after
+        :meth:`close`.
+        """
+        return self._core.add(
+            class_name,
+            host=host,
+            wifi_pair=wifi_pair,
+            port=port,
+            data_port=data_port,
+            serial=serial or "",
+            firmware_version=firmware_version,
+        )
+
+    @property
+    def devices(self) -> list[EmulatedDevice]:
+        """The devices added so far, in order."""
+        return list(self._core.devices)
+
+    @property
+    def closed(self) -> bool:
+        return self._core.closed
+
+    def close(self) -> None:
+        """Stop every device: listeners and connections close at once. Idempotent."""
+        self._core.close()
+
+    def __enter__(self) -> "Emulator":
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        if self.closed:
+            return "<Emulator closed>"
+        devices = ", ".join(_sim.describe(d) for d in self.devices)
+        return f"<Emulator {len(self.devices)} device(s){': ' + devices if devices else ''}>"
+
+
+_live: "weakref.WeakSet[Emulator]" = weakref.WeakSet()
+
+
+@atexit.register
+def _close_all() -> None:
+    for emu in list(_live):
+        emu.close()
+
+
+def _host_for(base: str, offset: int) -> str:
+    addr = ipaddress.IPv4Address(base) + offset
+    if not addr.is_loopback:
+        raise ValueError(f"{addr} is outside 127.0.0.0/8")
+    return str(addr)
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """The ``sim`` command: serve emulated devices until Ctrl-C or SIGTERM.
+
+    ``argv`` holds the arguments after ``sim`` (default: ``sys.argv[1:]``). Prints one line per
+    device, e.g. ``TavraA (Tavra-A) serial ZS1A2B3C on 127.0.0.1:40211``; returns the exit status.
+    """
+    parser = argparse.ArgumentParser(
+        prog="python -m pyzelvo sim",
+        description="Serve emulated Zelvo devices on loopback TCP until Ctrl-C or SIGTERM.",
+    )
+    parser.add_argument("models", nargs="+", metavar="MODEL", help="product class name, e.g. TavraA or AerisR3A")
+    parser.add_argument("--host", default="127.0.0.1", help="loopback address to listen on (default 127.0.0.1)")
+    parser.add_argument(
+        "--wifi-pair",
+        action="store_true",
+        help="Wi-Fi models listen on ports 7 (commands) and 1336 (data); the second such model "
+        "gets the next address after --host, and so on",
+    )
+    args = parser.parse_args(argv)
+    known = set(products())
+    for model in args.models:
+        if model not in known:
+            parser.error(f"unknown model {model!r}; choose from: {', '.join(sorted(known))}")
+
+    stop = threading.Event()
+    restore = None
+    if threading.current_thread() is threading.main_thread():
+        restore = signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    try:
+        with Emulator() as emu:
+            wifi_count = 0
+            try:
+                for model in args.models:
+                    pair = args.wifi_pair and model in _wifi_models()
+                    host = _host_for(args.host, wifi_count) if pair else args.host
+                    wifi_count += pair
+                    dev = emu.add(model, host=host, wifi_pair=pair)
+                    print(_sim.describe(dev), flush=True)
+            except (ValueError, OSError) as e:
+                print(f"error: {e}", file=sys.stderr)
+                return 1
+            try:
+                stop.wait()
+            except KeyboardInterrupt:
+                pass
+    finally:
+        if restore is not None:
+            signal.signal(signal.SIGTERM, restore)
+    return 0
+
+
+def _wifi_models() -> set[str]:
+    return set(_sim.wifi_products())
+
+
+if __name__ == "__main__":
+    sys.exit(main())
