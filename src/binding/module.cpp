@@ -1,8 +1,18 @@
+#include "binding/awaitable.hpp"
 #include "binding/bindings.hpp"
 
 namespace nb = nanobind;
 
 NB_MODULE(_core, m) {
-  m.doc() = "pyzelvo core: the C++ driver and device emulator";
+  m.doc() = "pyzelvo core: the C++ driver and the device emulator";
+  // Devices may still be alive when the interpreter ends (they are closed by the exit hook, but
+  // objects referenced from module globals are not collected); that is not a leak to report.
+  nb::set_leak_warnings(false);
+  zelvo::py::bindErrors(m);
+  zelvo::py::bindHelpers(m);
+  zelvo::py::bindAwaitable(m);
+  zelvo::py::bindClients(m);
+  zelvo::py::bindDevices(m);
+  zelvo::py::bindProducts(m);
   zelvo::py::bindSim(m);
 }

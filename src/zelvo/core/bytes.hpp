@@ -79,4 +79,19 @@ std::vector<int> wordToBits(std::uint64_t word, int width);
 // Every value must be a byte (0..255); otherwise InputDataNotInRangeError naming `what`.
 Bytes toPayload(std::span<const std::int64_t> values, const char* what = "payload");
 
+// A payload of integers, each checked to be a byte. (Variadic rather than a braced list: braced
+// lists inside coroutine bodies trip a GCC 12 bug.)
+template <class... I>
+Bytes payloadOf(I... values) {
+  if constexpr (sizeof...(I) == 0) {
+    return {};
+  } else {
+    const std::int64_t v[] = {static_cast<std::int64_t>(values)...};
+    return toPayload(v);
+  }
+}
+
+// The character codes of a text as a payload (each must be a byte).
+inline Bytes textPayload(std::string_view text, const char* what) { return toPayload(codePoints(text), what); }
+
 }  // namespace zelvo

@@ -1,0 +1,55 @@
+"""pyzelvo: host-side driver of the Zelvo data-acquisition, I/O and motion-control devices.
+
+Create one object per device from its product class, connect it, call its operations (blocking,
+or awaitable with the ``_async`` twins) and close it::
+
+    import pyzelvo
+    dev = pyzelvo.TavraA()
+    dev.connect("192.168.1.110")
+    print(dev.Sys_getSerialNumber())
+    dev.close()
+
+No hardware? ``pyzelvo.sim`` emulates every product on this machine.
+"""
+
+from __future__ import annotations
+
+import atexit as _atexit
+
+from . import _core
+from . import errors as _errors
+from . import modules as _modules
+from .errors import *  # noqa: F401,F403  (every error and warning class and code constant)
+from .modules import *  # noqa: F401,F403  (the module classes)
+
+PKG_NAME = "pyzelvo"
+PKG_FULL_NAME = "Zelvo Python driver"
+__version__ = "3.1.2"
+
+# Everything public of the core: device and product classes, clients, helpers, constants.
+_CORE_NAMES = [n for n in dir(_core) if not n.startswith("_") and n not in ("sim", "error_table")]
+globals().update({n: getattr(_core, n) for n in _CORE_NAMES})
+
+# Product class name -> model text.
+LABEL_DICT: dict[str, str] = dict(_core._MODEL_TEXTS)
+
+__all__ = (
+    ["PKG_NAME", "PKG_FULL_NAME", "__version__", "LABEL_DICT"]
+    + _CORE_NAMES
+    + _errors.__all__
+    + _modules.__all__
+)
+
+
+def _at_exit() -> None:
+    # Close every device (and emulator) still open so that the process ends promptly, and keep
+    # the driver's threads away from the interpreter from here on.
+    import sys
+
+    sim = sys.modules.get(__name__ + ".sim")
+    if sim is not None and hasattr(sim, "_close_all"):
+        sim._close_all()
+    _core._shutdown()
+
+
+_atexit.register(_at_exit)

@@ -1,0 +1,156 @@
+#include "binding/errors.hpp"
+
+#include <nanobind/stl/string.h>
+
+#include <atomic>
+
+#include "binding/bindings.hpp"
+#include "binding/pyconv.hpp"
+#include "zelvo/core/client.hpp"
+#include "zelvo/core/console.hpp"
+#include "zelvo/core/device.hpp"
+#include "zelvo/core/wait.hpp"
+
+namespace zelvo::py {
+namespace {
+
+std::atomic<bool> g_alive{true};
+
+// Error classes by name, registered by the Python package when it builds them. Never freed: C++
+// code may look them up while the interpreter shuts down.
+PyObject* g_classes = nullptr;
+
+nb::object errorClass(const char* name) {
+  if (!g_classes) return nb::object();
+  PyObject* cls = PyDict_GetItemString(g_classes, name);  // borrowed
+  return cls ? nb::borrow<nb::object>(cls) : nb::object();
+}
+
+nb::object libraryError(const Error& e) {
+  nb::object cls = errorClass(e.info().name);
+  if (!cls.is_valid()) return nb::steal(PyObject_CallFunction(PyExc_RuntimeError, "s", e.what()));
+  return cls(nb::str(e.msg().c_str(), e.msg().size()));  // a warning class prints and warns here
+}
+
+nb::object builtinError(PyObject* type, const char* text) {
+  return nb::steal(PyObject_CallFunction(type, "s", text));
+}
+
+bool finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing() != 0;
+#else
+  return _Py_IsFinalizing() != 0;
+#endif
+}
+
+// Exit: close every device while Python still works, then keep C++ threads away from Python.
+void shutdown() {
+  {
+    nb::gil_scoped_release release;
+    Device::closeAll();
+  }
+  g_alive = false;
+  console::silence();
+}
+
+}  // namespace
+
+bool pythonAlive() { return g_alive.load() && Py_IsInitialized() && !finalizing(); }
+
+nb::object exceptionObject(const std::exception_ptr& p) {
+  try {
+    std::rethrow_exception(p);
+  } catch (const Error& e) {
+    return libraryError(e);
+  } catch (const AsyncTimeout& e) {
+    return builtinError(PyExc_TimeoutError, e.what());
+  } catch (const ReadTimeout& e) {
+    return builtinError(PyExc_TimeoutError, e.what());
+  } catch (const Cancelled&) {
+    return nb::module_::import_("asyncio").attr("CancelledError")();
+  } catch (nb::python_error& e) {
+    return nb::borrow<nb::object>(e.value());
+  } catch (const std::exception& e) {
+    return builtinError(PyExc_RuntimeError, e.what());
+  } catch (...) {
+    return builtinError(PyExc_RuntimeError, "unknown C++ exception");
+  }
+}
+
+void bindErrors(nb::module_& m) {
+  nb::register_exception_translator([](const std::exception_ptr& p, void*) {
+    try {
+      std::rethrow_exception(p);
+    } catch (const Error&) {
+    } catch (const AsyncTimeout&) {
+    } catch (const ReadTimeout&) {
+    } catch (const Cancelled&) {
+    }
+    // Only the failures above get here; anything else went on to nanobind's own translators.
+    nb::object exc = exceptionObject(p);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
+  });
+
+  m.def(
+      "error_table",
+      [] {
+        nb::list rows;
+        for (const ErrorInfo& e : errorTable())
+          rows.append(nb::make_tuple(e.name, e.kind == ErrorKind::Warning ? "Warning" : "Error", e.constant, e.code,
+                                     e.message));
+        return rows;
+      },
+      "Rows (class name, 'Error' or 'Warning', code constant, code, default message) of every error and warning.");
+  m.def(
+      "_register_error_classes",
+      [](nb::dict classes) {
+        Py_XDECREF(g_classes);
+        g_classes = classes.ptr();
+        Py_INCREF(g_classes);
+      },
+      nb::arg("classes"), "Tells the core which Python class stands for each error name.");
+  m.def(
+      "checkFirmwareError", [](nb::handle status) { return checkFirmwareError(Arg<int>::from(status, "error_code")); },
+      nb::arg("error_code"), nb::sig("def checkFirmwareError(error_code: int) -> int"),
+      "Returns 0 for the status 0; raises the firmware error class of any other firmware status.");
+  m.def(
+      "printGenericError",
+      [](nb::handle err) {
+        const std::string name = nb::cast<std::string>(nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(err.ptr()))).attr("__name__"));
+        const std::string text = nb::cast<std::string>(nb::str(err));
+        console::print(console::genericErrorText(name, text));
+      },
+      nb::arg("err"), nb::sig("def printGenericError(err: BaseException) -> None"),
+      "Prints the error's class name, a colon, a space and the error's text.");
+  m.def("_shutdown", &shutdown, "Closes every device and stops touching Python (called at exit).");
+
+  console::setPrinter([](const std::string& line) {
+    if (!pythonAlive()) return;
+    nb::gil_scoped_acquire gil;
+    try {
+      nb::print(nb::str(line.c_str(), line.size()));
+    } catch (nb::python_error& e) {
+      e.discard_as_unraisable("printing a pyzelvo message");
+    }
+  });
+  console::setWarner([](Err kind, const std::string& msg) {
+    if (!pythonAlive()) return;
+    nb::gil_scoped_acquire gil;
+    try {
+      if (nb::object cls = errorClass(errorInfo(kind).name); cls.is_valid()) cls(nb::str(msg.c_str(), msg.size()));
+    } catch (nb::python_error& e) {
+      e.discard_as_unraisable("emitting a pyzelvo warning");
+    }
+  });
+  console::setUnlocker([](const std::function<void()>& f) {
+    if (pythonAlive() && PyGILState_Check()) {
+      nb::gil_scoped_release release;
+      f();
+    } else {
+      f();
+    }
+  });
+}
+
+}  // namespace zelvo::py

@@ -1,0 +1,147 @@
+// Generates the two Python methods of every device operation from one C++ coroutine:
+//   NAME(args..., timeout=3)  blocking: runs the operation on the calling thread, interpreter lock
+//                             released for the whole wait;
+//   NAME_async(args...)       awaitable: returns an Operation that starts when awaited.
+// Arguments are converted (and type-checked) before the operation is created.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+#include <array>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "binding/awaitable.hpp"
+#include "binding/pyconv.hpp"
+#include "zelvo/core/call.hpp"
+#include "zelvo/core/device.hpp"
+
+namespace zelvo::py {
+
+namespace nb = nanobind;
+
+// The module object of a device; APINotSupportError when the product has no such module.
+template <class M>
+M& moduleOf(Device& d) {
+  M* m = d.module<M>();
+  if (!m) throw Error(Err::APINotSupportError);
+  return *m;
+}
+
+// Describes a module operation given as a member function pointer Op<R> (M::*)(Call&, A...).
+template <auto Fn>
+struct ModuleOp;
+template <class M, class R, class... A, Op<R> (M::*Fn)(Call&, A...)>
+struct ModuleOp<Fn> {
+  using Result = R;
+  using Args = std::tuple<std::decay_t<A>...>;
+  static Op<R> run(Device& d, Call& c, std::decay_t<A>... a) { return (moduleOf<M>(d).*Fn)(c, std::move(a)...); }
+};
+
+// Describes a device-level operation given as a function Op<R> (*)(Device&, Call&, A...).
+template <auto Fn>
+struct DeviceOp;
+template <class R, class... A, Op<R> (*Fn)(Device&, Call&, A...)>
+struct DeviceOp<Fn> {
+  using Result = R;
+  using Args = std::tuple<std::decay_t<A>...>;
+  static Op<R> run(Device& d, Call& c, std::decay_t<A>... a) { return Fn(d, c, std::move(a)...); }
+};
+
+template <std::size_t>
+using HandleAt = nb::handle;
+
+// "name: type, name: type" for the parameters of an operation.
+template <class Args, std::size_t... I>
+std::string paramList(const std::array<const char*, sizeof...(I)>& names, std::index_sequence<I...>) {
+  std::string s;
+  ((s += std::string(", ") + names[I] + ": " + Arg<std::tuple_element_t<I, Args>>::pyName), ...);
+  return s;
+}
+
+template <class Args, std::size_t... I>
+Args convertArgs(const std::array<const char*, sizeof...(I)>& names, std::index_sequence<I...>,
+                 const std::array<nb::handle, sizeof...(I)>& h) {
+  return Args{Arg<std::tuple_element_t<I, Args>>::from(h[I], names[I])...};
+}
+
+template <class OpT, class Tuple>
+auto invoke(Device& d, Call& c, Tuple& args) {
+  return std::apply([&](auto&... a) { return OpT::run(d, c, std::move(a)...); }, args);
+}
+
+// Runs an operation of the blocking family and converts its result.
+template <class OpT>
+nb::object runBlocking(Device& self, double timeout, typename OpT::Args& args) {
+  using R = typename OpT::Result;
+  if constexpr (std::is_void_v<R>) {
+    {
+      nb::gil_scoped_release release;
+      Call call = Call::blocking(self, timeout);
+      invoke<OpT>(self, call, args).runBlocking();
+    }
+    return nb::none();
+  } else {
+    std::optional<R> r;
+    {
+      nb::gil_scoped_release release;
+      Call call = Call::blocking(self, timeout);
+      r.emplace(invoke<OpT>(self, call, args).runBlocking());
+    }
+    return toPy(std::move(*r));
+  }
+}
+
+template <class OpT>
+nb::object startAwaitable(const std::string& name, nb::handle self_obj, std::shared_ptr<Call> call,
+                          typename OpT::Args args) {
+  using R = typename OpT::Result;
+  Device& self = nb::cast<Device&>(self_obj);
+  return makeAwaitable<R>(name, self_obj, std::move(call),
+                          [&self, args = std::move(args)](Call& c) mutable { return invoke<OpT>(self, c, args); });
+}
+
+template <class OpT, std::size_t... I>
+void defBlockingImpl(nb::handle cls, const std::string& name, const std::array<const char*, sizeof...(I)>& names,
+                     const char* doc, std::index_sequence<I...> seq) {
+  using Args = typename OpT::Args;
+  const std::string sig = "def " + name + "(self" + paramList<Args>(names, seq) + ", timeout: float = 3) -> " +
+                          Result<typename OpT::Result>::pyName;
+  auto fn = [names](Device& self, HandleAt<I>... h, nb::handle timeout) -> nb::object {
+    Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
+    return runBlocking<OpT>(self, Arg<double>::from(timeout, "timeout"), args);
+  };
+  nb::object f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(), nb::arg(names[I])...,
+                                  nb::arg("timeout") = DEFAULT_TIMEOUT, nb::sig(sig.c_str()), doc);
+  nb::setattr(cls, name.c_str(), f);
+}
+
+template <class OpT, std::size_t... I>
+void defAwaitableImpl(nb::handle cls, const std::string& name, const std::array<const char*, sizeof...(I)>& names,
+                      const char* doc, std::index_sequence<I...> seq) {
+  using Args = typename OpT::Args;
+  const std::string sig = "def " + name + "(self" + paramList<Args>(names, seq) +
+                          ") -> collections.abc.Coroutine[typing.Any, typing.Any, " +
+                          Result<typename OpT::Result>::pyName + "]";
+  auto fn = [names, name](nb::handle self_obj, HandleAt<I>... h) -> nb::object {
+    Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
+    Device& self = nb::cast<Device&>(self_obj);
+    return startAwaitable<OpT>(name, self_obj, Call::awaitable(self), std::move(args));
+  };
+  nb::object f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(), nb::arg(names[I])...,
+                                  nb::sig(sig.c_str()), doc);
+  nb::setattr(cls, name.c_str(), f);
+}
+
+// Both methods of a module operation: defOp<&SystemModule::getRTC>(cls, "Sys_getRTC", {}, doc).
+template <auto Fn, std::size_t N = std::tuple_size_v<typename ModuleOp<Fn>::Args>>
+void defOp(nb::handle cls, const char* name, const std::array<const char*, N>& names, const char* doc) {
+  using OpT = ModuleOp<Fn>;
+  static_assert(N == std::tuple_size_v<typename OpT::Args>, "one name per argument");
+  defBlockingImpl<OpT>(cls, name, names, doc, std::make_index_sequence<N>{});
+  defAwaitableImpl<OpT>(cls, std::string(name) + "_async", names, doc, std::make_index_sequence<N>{});
+}
+
+}  // namespace zelvo::py

@@ -1,0 +1,213 @@
+// Device objects: the host-side handle of one device. A device owns its transport client(s), one
+// receive thread per client (a Channel), the pools those threads fill, and the per-key request
+// gates. Transport bases: USBDevice, NetworkDevice (ETHDevice) and WifiDevice, BroadcastDevice.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <typeindex>
+#include <unordered_map>
+
+#include "zelvo/core/channel.hpp"
+#include "zelvo/core/net_client.hpp"
+#include "zelvo/core/pools.hpp"
+#include "zelvo/core/routing.hpp"
+
+namespace zelvo {
+
+class UsbClient;
+
+// Queue capacity of the raw stream queues (items).
+inline constexpr std::size_t QUEUE_SIZE_MAX = 1000000;
+
+class Device {
+ public:
+  virtual ~Device();
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  // The model text ("Tavra-A").
+  const std::string& model() const { return model_; }
+  bool killed() const { return killed_.load(); }
+
+  // Closes the device: disconnects when connected (printing that as a disconnect does), ends the
+  // receive threads, releases module resources, ends waits still in progress. Idempotent; prints
+  // "Closed handle (<model>)" when verbose. `silent` suppresses every message (interpreter exit).
+  void close(bool verbose = true, bool silent = false);
+
+  // Filing of received frames.
+  static FrameKind checkCommandType(int cmd, ByteView data) { return classifyFrame(cmd, data); }
+  void putToDataPool(int cmd, Bytes data);
+
+  // Sends a frame on the command client; the transport's connection error when not connected.
+  virtual void sendCommand(ByteView frame) = 0;
+  // Sends a discovery broadcast (discovery handles only).
+  virtual void sendBroadcast(ByteView frame);
+  // The transport's connection error kind (USBConnectionError, NetworkConnectionError).
+  virtual Err connectionError() const = 0;
+
+  ReplyPool& replies() { return replies_; }
+  KeyGates& gates() { return gates_; }
+  StreamPool& streams() { return streams_; }
+  BroadcastPool& broadcasts() { return broadcasts_; }
+
+  // Streamed payloads of a key can be converted where they arrive instead of being queued raw.
+  using StreamSink = std::function<void(ByteView stored_part)>;
+  void setStreamSink(const StreamKey& key, StreamSink sink);
+  void clearStreamSink(const StreamKey& key);
+
+  // Module registry: the operations of a module reach their state through the device.
+  template <class M>
+  M* module() const {
+    auto it = modules_.find(std::type_index(typeid(M)));
+    return it == modules_.end() ? nullptr : static_cast<M*>(it->second);
+  }
+  template <class M>
+  void registerModule(M* m) {
+    modules_[std::type_index(typeid(M))] = m;
+  }
+  // Called by close() after the transport is down: products release their module workers here.
+  void addCloseHook(std::function<void()> hook);
+
+  // Every live device (the binding closes them at interpreter exit).
+  static void closeAll();
+
+ protected:
+  Device(std::string model, bool verbose);
+  void printLine(const std::string& line) const;
+  // Disconnects every connected channel (close() runs it first).
+  virtual void disconnectForClose(bool verbose) = 0;
+  // Ends the receive threads; runs without the interpreter lock. Derived destructors call it too.
+  virtual void shutdownTransport() = 0;
+  // close() for destructors: silent, and never throws.
+  void closeOnDestruction() noexcept;
+  // Builds a channel whose frames are filed in this device's pools.
+  std::unique_ptr<Channel> makeChannel(std::size_t read_size, Channel::Diagnose diagnose);
+  // The connection error for an operation on a closed device.
+  [[noreturn]] void throwClosed() const;
+
+  mutable std::recursive_mutex life_m_;  // connect / disconnect / close
+
+ private:
+  void reportDropped(int cmd, std::size_t have, std::size_t need, const char* what);
+
+  std::string model_;
+  std::atomic<bool> killed_{false};
+  ReplyPool replies_;
+  KeyGates gates_;
+  StreamPool streams_{QUEUE_SIZE_MAX};
+  BroadcastPool broadcasts_;
+  std::mutex sinks_m_;
+  std::map<StreamKey, StreamSink> sinks_;
+  std::unordered_map<std::type_index, void*> modules_;
+  std::vector<std::function<void()>> close_hooks_;
+  std::chrono::steady_clock::time_point drop_window_{};
+  int drops_in_window_ = 0;
+};
+
+class USBDevice : public Device {
+ public:
+  explicit USBDevice(std::string model, bool verbose = true);
+  ~USBDevice() override;
+  // Opens the first device of the family whose serial number matches ("default": any).
+  void connect(const std::string& serial_num = "default", bool verbose = true);
+  void disconnect(bool verbose = true);
+  bool connected() const { return connected_.load(); }
+  std::optional<std::string> serialNum() const;
+  std::shared_ptr<UsbClient> client() const;
+
+  void sendCommand(ByteView frame) override;
+  Err connectionError() const override { return Err::USBConnectionError; }
+
+ protected:
+  void disconnectForClose(bool verbose) override;
+  void shutdownTransport() override;
+
+ private:
+  std::shared_ptr<UsbClient> client_;
+  std::atomic<bool> connected_{false};
+  std::optional<std::string> serial_num_;
+  std::unique_ptr<Channel> channel_;
+};
+
+class NetworkDevice : public Device {
+ public:
+  explicit NetworkDevice(std::string model, bool verbose = true);
+  ~NetworkDevice() override;
+  void connect(const std::string& ip_addr = "192.168.1.110", int port = TCP_CMD_PORT, bool verbose = true);
+  virtual void disconnect(bool verbose = true);
+  bool connected() const { return connected_.load(); }
+  std::optional<std::string> ipAddr() const;
+  const std::shared_ptr<TcpClient>& client() const { return client_; }
+
+  void sendCommand(ByteView frame) override;
+  Err connectionError() const override { return Err::NetworkConnectionError; }
+
+ protected:
+  void disconnectForClose(bool verbose) override;
+  void shutdownTransport() override;
+  // Disconnect of the command channel only; raises NetworkConnectionLostError after the state is
+  // clean when the socket reported a failure.
+  void disconnectCommand();
+
+ private:
+  std::shared_ptr<TcpClient> client_ = std::make_shared<TcpClient>();
+  std::atomic<bool> connected_{false};
+  std::optional<std::string> ip_addr_;
+  std::unique_ptr<Channel> channel_;
+};
+
+class ETHDevice : public NetworkDevice {
+ public:
+  using NetworkDevice::NetworkDevice;
+};
+
+class WifiDevice : public NetworkDevice {
+ public:
+  explicit WifiDevice(std::string model, bool verbose = true);
+  ~WifiDevice() override;
+  void connect(const std::string& ip = "192.168.5.79", int port1 = TCP_CMD_PORT, int port2 = TCP_DATA_PORT,
+               bool verbose = true);
+  void disconnect(bool verbose = true) override;
+  bool dataConnected() const { return data_connected_.load(); }
+  const std::shared_ptr<TcpClient>& dataClient() const { return data_client_; }
+
+ protected:
+  void shutdownTransport() override;
+
+ private:
+  std::shared_ptr<TcpClient> data_client_ = std::make_shared<TcpClient>();
+  std::atomic<bool> data_connected_{false};
+  std::unique_ptr<Channel> data_channel_;
+};
+
+class BroadcastDevice : public Device {
+ public:
+  explicit BroadcastDevice(std::string model, bool verbose = true);
+  ~BroadcastDevice() override;
+  // Binds the answer port (all interfaces, UDP_RECV_PORT unless given).
+  void connect(bool verbose = true, const std::string& host = "", int port = UDP_RECV_PORT);
+  void disconnect(bool verbose = true);
+  bool connected() const { return connected_.load(); }
+  const std::shared_ptr<UdpClient>& client() const { return client_; }
+
+  void sendCommand(ByteView frame) override;
+  void sendBroadcast(ByteView frame) override;
+  Err connectionError() const override { return Err::NetworkConnectionError; }
+
+ protected:
+  void disconnectForClose(bool verbose) override;
+  void shutdownTransport() override;
+
+ private:
+  std::shared_ptr<UdpClient> client_ = std::make_shared<UdpClient>();
+  std::atomic<bool> connected_{false};
+  std::unique_ptr<Channel> channel_;
+};
+
+}  // namespace zelvo

@@ -1,0 +1,229 @@
+#include "zelvo/core/net_client.hpp"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <algorithm>
+#include <cstring>
+
+namespace zelvo {
+namespace {
+
+// Resolves an IPv4 address text (dotted quad or host name; "" = any).
+std::optional<sockaddr_in> ipv4(const std::string& host, int port) {
+  if (port < 0 || port > 0xFFFF) return std::nullopt;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (host.empty()) {
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    return a;
+  }
+  if (inet_pton(AF_INET, host.c_str(), &a.sin_addr) == 1) return a;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* res = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) return std::nullopt;
+  a.sin_addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
+  freeaddrinfo(res);
+  return a;
+}
+
+sockaddr* asSockaddr(sockaddr_in& a) { return reinterpret_cast<sockaddr*>(&a); }
+
+// Connects a non-blocking socket within the time-out.
+bool connectWithin(int fd, sockaddr_in& addr, double timeout) {
+  const int flags = fcntl(fd, F_GETFL, 0);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  int rc = ::connect(fd, asSockaddr(addr), sizeof addr);
+  if (rc != 0 && errno == EINPROGRESS) {
+    pollfd p{fd, POLLOUT, 0};
+    const int ms = static_cast<int>(std::ceil(std::max(timeout, 0.0) * 1000));
+    do {
+      rc = ::poll(&p, 1, ms);
+    } while (rc < 0 && errno == EINTR);
+    if (rc <= 0) return false;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) return false;
+  } else if (rc != 0) {
+    return false;
+  }
+  fcntl(fd, F_SETFL, flags);
+  return true;
+}
+
+}  // namespace
+
+// --- NetworkClient -------------------------------------------------------------------------------
+
+NetworkClient::~NetworkClient() {
+  std::lock_guard lock(io_m_);
+  closeLocked();
+}
+
+void NetworkClient::closeLocked() {
+  const int fd = fd_.exchange(-1);
+  if (fd >= 0) ::close(fd);
+}
+
+void NetworkClient::adopt(int fd) {
+  std::lock_guard lock(io_m_);
+  closeLocked();
+  fd_ = fd;
+  interrupted_ = false;
+}
+
+ReadResult NetworkClient::read(Byte* buf, std::size_t capacity) {
+  const int fd = fd_.load();
+  if (fd < 0 || interrupted_) return {ReadStatus::Closed, 0, {}};
+  for (;;) {
+    const ssize_t n = ::recv(fd, buf, capacity, 0);
+    if (n > 0) return {ReadStatus::Data, static_cast<std::size_t>(n), {}};
+    if (n == 0 || interrupted_) return {ReadStatus::Closed, 0, {}};
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return {ReadStatus::Empty, 0, {}};
+    return {ReadStatus::Failed, 0, std::strerror(errno)};
+  }
+}
+
+void NetworkClient::throwReadFailure(const ReadResult&) { throw Error(Err::NetworkConnectionLostError); }
+
+void NetworkClient::send(ByteView frame) {
+  std::lock_guard lock(io_m_);
+  const int fd = fd_.load();
+  if (fd < 0) throw Error(Err::NetworkConnectionError);
+  sendOn(fd, frame);
+}
+
+void NetworkClient::sendOn(int fd, ByteView frame) {
+  std::size_t done = 0;
+  while (done < frame.size()) {
+    const ssize_t n = ::send(fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw Error(Err::NetworkConnectionLostError);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void NetworkClient::interrupt() {
+  interrupted_ = true;
+  const int fd = fd_.load();
+  // A shutdown wakes a thread blocked in recv on this socket (also for unconnected datagram
+  // sockets on Linux, where it reports ENOTCONN but still wakes the reader).
+  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+}
+
+bool NetworkClient::isOpen() const { return fd_.load() >= 0 && !interrupted_; }
+
+void NetworkClient::setTimeout(std::optional<double> seconds) {
+  const int fd = fd_.load();
+  if (fd < 0) return;
+  timeval tv{};
+  if (seconds && *seconds > 0) {
+    tv.tv_sec = static_cast<time_t>(*seconds);
+    tv.tv_usec = static_cast<suseconds_t>((*seconds - static_cast<double>(tv.tv_sec)) * 1e6);
+    if (tv.tv_sec == 0 && tv.tv_usec == 0) tv.tv_usec = 1;
+  }
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+void NetworkClient::disconnect() {
+  bool failed = false;
+  {
+    std::lock_guard lock(io_m_);
+    const int fd = fd_.load();
+    if (fd < 0) return;
+    if (::shutdown(fd, SHUT_RDWR) != 0 && errno != ENOTCONN) failed = true;
+    closeLocked();
+  }
+  if (failed) throw Error(Err::NetworkConnectionLostError, "Network DAQ connection lost.");
+}
+
+int NetworkClient::socketFd() const { return std::max(fd_.load(), 0); }
+
+// --- TcpClient -----------------------------------------------------------------------------------
+
+void TcpClient::connect(const std::string& ip, int port, double timeout) {
+  auto addr = ipv4(ip, port);
+  if (!addr) throw Error(Err::NetworkConnectionError);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw Error(Err::NetworkConnectionError);
+  if (!connectWithin(fd, *addr, timeout)) {
+    ::close(fd);
+    throw Error(Err::NetworkConnectionError);
+  }
+  // Commands are small frames that want an answer: send them at once.
+  const int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  adopt(fd);
+}
+
+// --- UdpClient -----------------------------------------------------------------------------------
+
+void UdpClient::bind(const std::string& ip, int port) {
+  auto addr = ipv4(ip, port);
+  if (!addr) throw Error(Err::NetworkConnectionError);
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw Error(Err::NetworkConnectionError);
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (::bind(fd, asSockaddr(*addr), sizeof *addr) != 0) {
+    ::close(fd);
+    throw Error(Err::NetworkConnectionError);
+  }
+  adopt(fd);
+}
+
+void UdpClient::sendOn(int fd, ByteView frame) {
+  auto to = ipv4(bcst_address, bcst_port);
+  if (!to) throw Error(Err::NetworkConnectionError);
+  if (::sendto(fd, frame.data(), frame.size(), 0, asSockaddr(*to), sizeof *to) < 0)
+    throw Error(Err::NetworkConnectionLostError);
+}
+
+void UdpClient::sendBcstPacket(ByteView frame) {
+  auto to = ipv4(bcst_address, bcst_port);
+  if (!to) throw Error(Err::NetworkConnectionError);
+  const auto sources = bcst_sources.empty() ? localIPv4Addresses() : bcst_sources;
+  for (const auto& src : sources) {
+    auto from = ipv4(src, 0);
+    if (!from) continue;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    if (::bind(fd, asSockaddr(*from), sizeof *from) == 0)
+      ::sendto(fd, frame.data(), frame.size(), 0, asSockaddr(*to), sizeof *to);
+    ::close(fd);
+  }
+}
+
+std::vector<std::string> localIPv4Addresses() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return {};
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* res = nullptr;
+  if (getaddrinfo(name, nullptr, &hints, &res) != 0) return {};
+  std::vector<std::string> out;
+  for (auto* p = res; p; p = p->ai_next) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr, text, sizeof text);
+    if (std::find(out.begin(), out.end(), text) == out.end()) out.emplace_back(text);
+  }
+  freeaddrinfo(res);
+  return out;
+}
+
+}  // namespace zelvo

@@ -1,0 +1,72 @@
+// Network transports: the TCP command/data channel and the UDP discovery socket.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "zelvo/core/client.hpp"
+
+namespace zelvo {
+
+class NetworkClient : public Client {
+ public:
+  ~NetworkClient() override;
+
+  ReadResult read(Byte* buf, std::size_t capacity) override;
+  void send(ByteView frame) override;
+  void interrupt() override;
+  bool isOpen() const override;
+
+  // Read time-out in seconds for later reads (none: block until data); only while a socket is open.
+  void setTimeout(std::optional<double> seconds);
+  // Shuts the socket down both ways and closes it. The socket is gone afterwards even when the
+  // shutdown fails; a real failure (not "was not connected") then raises NetworkConnectionLostError.
+  void disconnect();
+  // The open socket's descriptor, or 0 when none is open.
+  int socketFd() const;
+
+ protected:
+  // Installs a freshly opened socket (closing any previous one).
+  void adopt(int fd);
+  int fd() const { return fd_.load(); }
+  [[noreturn]] void throwReadFailure(const ReadResult& r) override;
+  // What send() does with a frame once the socket is known to be open.
+  virtual void sendOn(int fd, ByteView frame);
+
+ private:
+  void closeLocked();
+  mutable std::mutex io_m_;  // serialises senders and socket replacement
+  std::atomic<int> fd_{-1};
+  std::atomic<bool> interrupted_{false};
+};
+
+class TcpClient final : public NetworkClient {
+ public:
+  // Connects within `timeout` seconds; NetworkConnectionError on failure (the socket is closed).
+  void connect(const std::string& ip, int port, double timeout = CONNECTION_TIMEOUT);
+};
+
+class UdpClient final : public NetworkClient {
+ public:
+  // Binds a datagram socket ("" = all interfaces); NetworkConnectionError on failure.
+  void bind(const std::string& ip, int port);
+  // Sends the frame from every local IPv4 address to the broadcast target.
+  void sendBcstPacket(ByteView frame);
+
+  // Where broadcasts go; tests point this at a loopback address.
+  std::string bcst_address = "255.255.255.255";
+  int bcst_port = UDP_SEND_PORT;
+  // Source addresses to send from; empty = the local host's own IPv4 addresses.
+  std::vector<std::string> bcst_sources;
+
+ protected:
+  void sendOn(int fd, ByteView frame) override;
+};
+
+// The IPv4 addresses the local host's own name resolves to.
+std::vector<std::string> localIPv4Addresses();
+
+}  // namespace zelvo
