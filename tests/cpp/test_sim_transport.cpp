@@ -143,6 +143,31 @@ TEST_F(SimTransport, StreamsGoToTheCommandChannelWithoutDataChannel) {
   EXPECT_EQ(f->payload, (Bytes{0, 0, 1, 2}));
 }
 
+// A client that sends without reading is not read from once its unread replies pile up, and
+// still gets every reply, in order, when it catches up.
+TEST_F(SimTransport, ClientThatDoesNotReadGetsBackPressure) {
+  constexpr std::size_t kRequests = 250000;
+  const Bytes one = frame(247, {0});
+  Bytes all;
+  for (std::size_t i = 0; i < kRequests; ++i) all.insert(all.end(), one.begin(), one.end());
+  std::thread writer([&] { client.send(all); });
+  // Wait until the emulator stops taking requests (or has taken them all).
+  std::uint64_t taken = 0;
+  for (const auto t0 = Clock::now(); secondsSince(t0) < 20;) {
+    std::this_thread::sleep_for(250ms);
+    const auto now_taken = dev->faults().requestCount(247);
+    if (now_taken == taken) break;
+    taken = now_taken;
+  }
+  EXPECT_LT(taken, kRequests);
+  const std::size_t reply_size = frame(247, Bytes(64, 0xFF)).size();
+  const Bytes replies = client.readExactly(kRequests * reply_size, 60000ms);
+  writer.join();
+  ASSERT_EQ(replies.size(), kRequests * reply_size);
+  EXPECT_EQ(Bytes(replies.end() - static_cast<std::ptrdiff_t>(reply_size), replies.end()), frame(247, Bytes(64, 0xFF)));
+  EXPECT_EQ(dev->faults().requestCount(247), kRequests);
+}
+
 TEST(SimWifi, CommandAndDataChannels) {
   sim::Emulator emu;
   auto dev = emu.add("AerisR3A");

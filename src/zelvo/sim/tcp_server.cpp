@@ -24,6 +24,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kSplitGap = std::chrono::milliseconds(1);
 // Stream packets are dropped for a client that leaves this much unread.
 constexpr std::size_t kMaxQueuedStreamBytes = 4 << 20;
+// A client that leaves this much of its replies unread is not read from until it catches up.
+constexpr std::size_t kMaxQueuedBytes = 1 << 20;
 constexpr std::size_t kReadSize = 4096;
 
 in_addr loopbackAddress(const std::string& host) {
@@ -76,7 +78,19 @@ struct TcpDeviceServer::Connection {
   bool blocked = false;  // the socket buffer is full; wait for POLLOUT
   RequestParser parser;
   std::deque<Chunk> out;
+  std::size_t queued_bytes = 0;
   std::size_t queued_stream_bytes = 0;
+
+  void enqueue(Chunk chunk) {
+    queued_bytes += chunk.data.size();
+    if (chunk.stream) queued_stream_bytes += chunk.data.size();
+    out.push_back(std::move(chunk));
+  }
+  void popFront() {
+    queued_bytes -= out.front().data.size();
+    if (out.front().stream) queued_stream_bytes -= out.front().data.size();
+    out.pop_front();
+  }
 };
 
 TcpDeviceServer::TcpDeviceServer(Firmware& fw, FaultPlan& faults, const ServerOptions& opts)
@@ -161,8 +175,7 @@ void TcpDeviceServer::serviceCrossThreadWork() {
       if (c->fd < 0 || c->data_channel != to_data) continue;
       if (c->queued_stream_bytes + frame.size() > kMaxQueuedStreamBytes) continue;
       const auto due = c->out.empty() ? Clock::now() : std::max(Clock::now(), c->out.back().due);
-      c->queued_stream_bytes += frame.size();
-      c->out.push_back(Chunk{due, frame, 0, true});
+      c->enqueue(Chunk{due, frame, 0, true});
     }
   }
 }
@@ -186,6 +199,7 @@ void TcpDeviceServer::closeConnection(Connection& c) {
   ::close(c.fd);
   c.fd = -1;
   c.out.clear();
+  c.queued_bytes = c.queued_stream_bytes = 0;
   --connections_;
 }
 
@@ -231,15 +245,14 @@ void TcpDeviceServer::schedule(Connection& c, Bytes frame, const ReplyShaping& s
   if (!c.out.empty()) due = std::max(due, c.out.back().due);  // replies leave in request order
   const std::size_t pieces = std::min<std::size_t>(static_cast<std::size_t>(shaping.pieces), frame.size());
   if (pieces <= 1) {
-    c.out.push_back(Chunk{due, std::move(frame)});
+    c.enqueue(Chunk{due, std::move(frame)});
     return;
   }
   std::size_t at = 0;
   for (std::size_t i = 0; i < pieces; ++i) {
     const std::size_t end = frame.size() * (i + 1) / pieces;
-    c.out.push_back(Chunk{due + kSplitGap * static_cast<int>(i),
-                          Bytes(frame.begin() + static_cast<std::ptrdiff_t>(at),
-                                frame.begin() + static_cast<std::ptrdiff_t>(end))});
+    c.enqueue(Chunk{due + kSplitGap * static_cast<int>(i),
+                    Bytes(frame.begin() + static_cast<std::ptrdiff_t>(at), frame.begin() + static_cast<std::ptrdiff_t>(end))});
     at = end;
   }
 }
@@ -263,8 +276,7 @@ void TcpDeviceServer::flush(Connection& c) {
       c.blocked = true;
       return;
     }
-    if (chunk.stream) c.queued_stream_bytes -= chunk.data.size();
-    c.out.pop_front();
+    c.popFront();
     // The next piece of a split reply goes out in a write of its own, a moment later.
   }
 }
@@ -287,7 +299,10 @@ void TcpDeviceServer::run() {
     fds.push_back({wake_fd_, POLLIN, 0});
     fds.push_back({cmd_listener_, POLLIN, 0});
     fds.push_back({data_listener_, POLLIN, 0});  // a negative fd is skipped by poll()
-    for (const auto& c : conns_) fds.push_back({c->fd, short(POLLIN | (c->blocked ? POLLOUT : 0)), 0});
+    for (const auto& c : conns_) {
+      const bool take_more = c->queued_bytes < kMaxQueuedBytes;  // back-pressure on a client that does not read
+      fds.push_back({c->fd, short((take_more ? POLLIN : 0) | (c->blocked ? POLLOUT : 0)), 0});
+    }
     const int ready = ::poll(fds.data(), fds.size(), pollTimeoutMs());
     if (ready < 0 && errno != EINTR) break;
     if (stopping_.load()) break;
