@@ -172,10 +172,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             except (ValueError, OSError) as e:
                 print(f"error: {e}", file=sys.stderr)
                 return 1
-            try:
-                stop.wait()
-            except KeyboardInterrupt:
-                pass
+            stop.wait()
+    except KeyboardInterrupt:
+        pass  # Ctrl-C is the normal way to stop; the emulator is closed by then
     finally:
         if restore is not None:
             signal.signal(signal.SIGTERM, restore)
