@@ -30,10 +30,14 @@ Bytes encodeFrame(int code, ByteView payload) {
   return out;
 }
 
-void RequestParser::feed(ByteView bytes) { buf_.insert(buf_.end(), bytes.begin(), bytes.end()); }
+void RequestParser::feed(ByteView bytes) {
+  if (head_ > 0 && 2 * head_ >= buf_.size()) discardFront(head_);
+  buf_.insert(buf_.end(), bytes.begin(), bytes.end());
+}
 
 void RequestParser::clear() {
   buf_.clear();
+  head_ = 0;
   scan_ = 0;
   expected_.clear();
 }
@@ -46,6 +50,7 @@ void RequestParser::noteStart(std::size_t at) {
 
 void RequestParser::discardFront(std::size_t n) {
   buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(n));
+  head_ = head_ > n ? head_ - n : 0;
   scan_ = scan_ > n ? scan_ - n : 0;
   std::unordered_map<std::size_t, std::size_t> kept;
   for (const auto& [end, start] : expected_)
@@ -75,14 +80,17 @@ std::optional<Request> RequestParser::next() {
         }
         req.payload.assign(buf_.begin() + static_cast<std::ptrdiff_t>(payload_at),
                            buf_.begin() + static_cast<std::ptrdiff_t>(i));
-        discardFront(i + 2);  // the frame and anything unclaimed before it
+        // The frame and anything unclaimed before it are consumed; no start byte registered so far
+        // lies beyond it.
+        head_ = scan_ = i + 2;
+        expected_.clear();
         return req;
       }
     }
     ++scan_;
   }
   // No start byte more than one whole frame behind the scan position can still be completed.
-  if (scan_ > 2 * kMaxWholeFrame) discardFront(scan_ - kMaxWholeFrame);
+  if (scan_ - head_ > 2 * kMaxWholeFrame) discardFront(scan_ - kMaxWholeFrame);
   return std::nullopt;
 }
 

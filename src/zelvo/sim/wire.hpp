@@ -42,7 +42,7 @@ class RequestParser {
   void feed(ByteView bytes);
   // The next complete request, in arrival order; nullopt when more bytes are needed.
   std::optional<Request> next();
-  std::size_t buffered() const { return buf_.size(); }
+  std::size_t buffered() const { return buf_.size() - head_; }
   void clear();
 
  private:
@@ -50,6 +50,8 @@ class RequestParser {
   void noteStart(std::size_t at);
 
   Bytes buf_;
+  // Bytes before head_ are consumed; they are erased in bulk, not frame by frame.
+  std::size_t head_ = 0;
   // Next position to examine; every position before it has been registered or ruled out.
   std::size_t scan_ = 0;
   // Terminator position (index of the CR) -> earliest start byte whose length field points there.
