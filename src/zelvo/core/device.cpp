@@ -75,7 +75,9 @@ void Device::close(bool verbose, bool silent) {
   std::lock_guard lock(life_m_);
   if (killed_) return;
   try {
-    disconnectForClose(verbose && !silent);
+    // A connected device is disconnected as disconnect() does by default, with its message,
+    // whatever `verbose` says about the close message itself.
+    disconnectForClose(!silent);
   } catch (const Error& e) {
     if (!silent) console::printGenericError(e);
   }
