@@ -185,12 +185,12 @@ TEST(SimSystem, ThreadListNamesTheProductsTasks) {
 
 // A product with an odd pin count, and pin modes changed the way a peripheral module does.
 TEST(SimSystem, PinModesPackOddCountsAndFollowChanges) {
-  zelvo::ProductSpec spec;
-  spec.class_name = "Bench5";
-  spec.model = "Bench-5";
-  spec.base = zelvo::DeviceBase::ETH;
-  spec.dio = zelvo::DIOData{{{0, {0, 1, 2, 3, 4}}}, {}, 0};
-  sim::EmulatedDevice dev(spec);
+  zelvo::ProductSpec prod;
+  prod.class_name = "Bench5";
+  prod.model = "Bench-5";
+  prod.base = zelvo::DeviceBase::ETH;
+  prod.dio = zelvo::DIOData{{{0, {0, 1, 2, 3, 4}}}, {}, 0};
+  sim::EmulatedDevice dev(prod);
   RawClient c(dev.host(), dev.port());
   EXPECT_EQ(c.exchange(127, {0}), (Bytes{0, 5, 0x11, 0x11, 0x01}));
   dev.firmware().setPinMode(0, 4, sim::PinMode::ADC);

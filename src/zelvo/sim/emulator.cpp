@@ -5,12 +5,12 @@
 namespace zelvo::sim {
 namespace {
 
-bool servable(const ProductSpec& spec) { return spec.base == DeviceBase::USB || spec.base == DeviceBase::ETH || spec.base == DeviceBase::Wifi; }
+bool servable(const ProductSpec& prod) { return prod.base == DeviceBase::USB || prod.base == DeviceBase::ETH || prod.base == DeviceBase::Wifi; }
 
-ServerOptions serverOptions(const ProductSpec& spec, const DeviceOptions& opts) {
-  const bool wifi = spec.base == DeviceBase::Wifi;
+ServerOptions serverOptions(const ProductSpec& prod, const DeviceOptions& opts) {
+  const bool wifi = prod.base == DeviceBase::Wifi;
   if (!wifi && (opts.wifi_pair || opts.data_port != 0))
-    throw std::invalid_argument(spec.class_name + " is not a Wi-Fi product and has no data channel");
+    throw std::invalid_argument(prod.class_name + " is not a Wi-Fi product and has no data channel");
   ServerOptions s;
   s.host = opts.host;
   s.port = opts.wifi_pair ? kWifiCommandPort : opts.port;
@@ -21,10 +21,10 @@ ServerOptions serverOptions(const ProductSpec& spec, const DeviceOptions& opts) 
 
 }  // namespace
 
-EmulatedDevice::EmulatedDevice(const ProductSpec& spec, const DeviceOptions& opts)
-    : fw_(spec, FirmwareConfig{opts.firmware_version, opts.serial}) {
-  if (!servable(spec)) throw std::invalid_argument(spec.class_name + " is not a device the emulator can serve");
-  server_ = std::make_unique<TcpDeviceServer>(fw_, faults_, serverOptions(spec, opts));
+EmulatedDevice::EmulatedDevice(const ProductSpec& prod, const DeviceOptions& opts)
+    : fw_(prod, FirmwareConfig{opts.firmware_version, opts.serial}) {
+  if (!servable(prod)) throw std::invalid_argument(prod.class_name + " is not a device the emulator can serve");
+  server_ = std::make_unique<TcpDeviceServer>(fw_, faults_, serverOptions(prod, opts));
   fw_.setStreamSink([server = server_.get()](Reply packet) { server->sendStream(std::move(packet)); });
 }
 
@@ -43,10 +43,10 @@ std::optional<int> EmulatedDevice::dataPort() const {
 Emulator::~Emulator() { close(); }
 
 std::shared_ptr<EmulatedDevice> Emulator::add(std::string_view class_name, const DeviceOptions& opts) {
-  const ProductSpec* spec = findProduct(class_name);
-  if (!spec) throw std::invalid_argument("unknown product class '" + std::string(class_name) + "'");
+  const ProductSpec* prod = findProduct(class_name);
+  if (!prod) throw std::invalid_argument("unknown product class '" + std::string(class_name) + "'");
   if (closed()) throw std::logic_error("the emulator is closed");
-  auto dev = std::make_shared<EmulatedDevice>(*spec, opts);
+  auto dev = std::make_shared<EmulatedDevice>(*prod, opts);
   std::lock_guard lock(mutex_);
   if (closed_) throw std::logic_error("the emulator is closed");  // closed while this one started
   devices_.push_back(dev);

@@ -39,7 +39,7 @@ class EmulatedDevice {
  public:
   // Builds the firmware and starts serving. Throws std::invalid_argument for options the product
   // cannot take and ListenError when a port cannot be bound.
-  EmulatedDevice(const ProductSpec& spec, const DeviceOptions& opts = {});
+  EmulatedDevice(const ProductSpec& prod, const DeviceOptions& opts = {});
   ~EmulatedDevice();
   EmulatedDevice(const EmulatedDevice&) = delete;
   EmulatedDevice& operator=(const EmulatedDevice&) = delete;

@@ -46,24 +46,24 @@ std::string freshSerialNumber() {
   return text;
 }
 
-std::map<int, std::vector<PinMode>> initialPinModes(const ProductSpec& spec) {
+std::map<int, std::vector<PinMode>> initialPinModes(const ProductSpec& prod) {
   std::map<int, std::set<int>> named;
-  if (spec.dio)
-    for (const auto* map : {&spec.dio->di_dict, &spec.dio->do_dict})
+  if (prod.dio)
+    for (const auto* map : {&prod.dio->di_dict, &prod.dio->do_dict})
       for (const auto& [port, pins] : *map) named[port].insert(pins.begin(), pins.end());
   auto notePairs = [&](const std::optional<PairMap>& map) {
     if (!map) return;
     for (const auto& [module_port, refs] : *map)
       for (const auto& [port, pin] : refs) named[port].insert(pin);
   };
-  if (spec.ai) notePairs(spec.ai->ai_dict);
-  if (spec.ao) notePairs(spec.ao->ao_dict);
-  for (const auto* map : {&spec.ai24_dict, &spec.motion_dict, &spec.tvst_dict, &spec.thermal_dict, &spec.ahrs_dict,
-                          &spec.uart_dict, &spec.I2C_dict, &spec.SPI_dict, &spec.can_dict})
+  if (prod.ai) notePairs(prod.ai->ai_dict);
+  if (prod.ao) notePairs(prod.ao->ao_dict);
+  for (const auto* map : {&prod.ai24_dict, &prod.motion_dict, &prod.tvst_dict, &prod.thermal_dict, &prod.ahrs_dict,
+                          &prod.uart_dict, &prod.I2C_dict, &prod.SPI_dict, &prod.can_dict})
     notePairs(*map);
 
   std::map<int, std::vector<PinMode>> table;
-  for (const auto& [port, count] : portLayout(spec)) {
+  for (const auto& [port, count] : portLayout(prod)) {
     auto& modes = table[port];
     modes.assign(static_cast<std::size_t>(count), PinMode::Disabled);
     for (int pin : named[port])
@@ -74,8 +74,8 @@ std::map<int, std::vector<PinMode>> initialPinModes(const ProductSpec& spec) {
 
 // --- firmware ------------------------------------------------------------------------------------
 
-Firmware::Firmware(ProductSpec spec, FirmwareConfig cfg)
-    : spec_(std::move(spec)), version_(std::move(cfg.version)), alias_(spec_.model), pins_(initialPinModes(spec_)) {
+Firmware::Firmware(ProductSpec prod, FirmwareConfig cfg)
+    : product_(std::move(prod)), version_(std::move(cfg.version)), alias_(product_.model), pins_(initialPinModes(product_)) {
   if (cfg.serial.empty()) cfg.serial = freshSerialNumber();
   if (!setSerialNumber(cfg.serial)) throw std::invalid_argument("a serial number is 8 printable ASCII characters");
   system_ = &addModule<SystemFirmware>();
@@ -100,7 +100,7 @@ bool Firmware::hasHandler(int code) const {
   return handlers_.count(code) != 0;
 }
 
-bool Firmware::rtcYearFrom2000() const { return spec_.model.find("Aeris") != std::string::npos; }
+bool Firmware::rtcYearFrom2000() const { return product_.model.find("Aeris") != std::string::npos; }
 
 std::string Firmware::alias() const {
   std::lock_guard lock(mutex_);

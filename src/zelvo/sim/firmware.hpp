@@ -82,7 +82,7 @@ class SystemFirmware;
 
 class Firmware {
  public:
-  explicit Firmware(ProductSpec spec, FirmwareConfig cfg = {});
+  explicit Firmware(ProductSpec prod, FirmwareConfig cfg = {});
   virtual ~Firmware();
   Firmware(const Firmware&) = delete;
   Firmware& operator=(const Firmware&) = delete;
@@ -118,13 +118,13 @@ class Firmware {
   // recursive).
   std::recursive_mutex& mutex() const { return mutex_; }
 
-  const ProductSpec& product() const { return spec_; }
+  const ProductSpec& product() const { return product_; }
   const std::string& version() const { return version_; }
   // Whether the model's RTC counts years from 2000 (else from 1900).
   bool rtcYearFrom2000() const;
 
   std::string alias() const;
-  std::string defaultAlias() const { return spec_.model; }
+  std::string defaultAlias() const { return product_.model; }
   // At most kMaxAliasBytes bytes; false (and no change) otherwise.
   bool setAlias(std::string alias);
   static constexpr std::size_t kMaxAliasBytes = 32;
@@ -149,7 +149,7 @@ class Firmware {
   void emitStream(Reply packet);
 
  private:
-  const ProductSpec spec_;
+  const ProductSpec product_;
   const std::string version_;
   mutable std::recursive_mutex mutex_;
   std::map<int, Handler> handlers_;
@@ -167,6 +167,6 @@ std::string freshSerialNumber();
 
 // Initial pin-mode table of a product: every pin that one of its maps names is Idle, the other
 // pins of those ports Disabled.
-std::map<int, std::vector<PinMode>> initialPinModes(const ProductSpec& spec);
+std::map<int, std::vector<PinMode>> initialPinModes(const ProductSpec& prod);
 
 }  // namespace zelvo::sim

@@ -11,9 +11,9 @@ Bytes textBytes(std::string_view text) { return Bytes(text.begin(), text.end());
 bool validTimeOfDay(int hour, int minute, int second) { return hour < 24 && minute < 60 && second < 60; }
 
 // Tasks the firmware runs, by transport and peripheral; what GET_THREADS lists.
-std::string taskList(const ProductSpec& spec) {
+std::string taskList(const ProductSpec& prod) {
   std::string out = "main\r\ncmd_parser\r\n";
-  switch (spec.base) {
+  switch (prod.base) {
     case DeviceBase::USB: out += "usb_cdc\r\n"; break;
     case DeviceBase::Wifi: out += "wifi_cmd\r\nwifi_data\r\n"; break;
     default: out += "eth_rx\r\neth_tx\r\n"; break;
@@ -31,7 +31,7 @@ std::string taskList(const ProductSpec& spec) {
       {ModuleId::ThermalResistance, "thermal"},
   };
   for (const auto& t : kTasks)
-    if (spec.has(t.module) && out.find(t.name) == std::string::npos) out += std::string(t.name) + "\r\n";
+    if (prod.has(t.module) && out.find(t.name) == std::string::npos) out += std::string(t.name) + "\r\n";
   return out + "rtc\r\nidle\r\n";
 }
 
