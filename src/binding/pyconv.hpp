@@ -17,6 +17,7 @@ namespace zelvo::py {
 
 namespace nb = nanobind;
 
+// InputTypeNotCorrectError for an argument `name` that is not `expected`.
 [[noreturn]] void wrongType(const char* name, const char* expected, nb::handle got);
 
 // --- Python -> C++ -------------------------------------------------------------------------------
