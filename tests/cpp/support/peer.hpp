@@ -1,5 +1,4 @@
-// Test helpers for the driver core: a scripted device on a loopback TCP port, a frame encoder
-// written apart from the driver's own, and small timing utilities.
+// A scripted device on a loopback TCP port, and a frame encoder written apart from the driver's.
 //
 // The peer parses the requests it receives with its own few lines of code and answers according
 // to a script, so the tests check the driver's bytes against an independent reading of the wire
@@ -16,23 +15,17 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <ctime>
 #include <functional>
-#include <future>
-#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
-#include "zelvo/core/call.hpp"
-#include "zelvo/core/op.hpp"
+#include "waits.hpp"
 
 namespace ztest {
 
 using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
 
 // STX, big-endian length of code + payload, the code (two bytes from 256 on), payload, CR LF.
 inline Bytes wireFrame(int code, const Bytes& payload = {}) {
@@ -45,36 +38,6 @@ inline Bytes wireFrame(int code, const Bytes& payload = {}) {
   out.push_back(0x0D);
   out.push_back(0x0A);
   return out;
-}
-
-inline double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-// CPU seconds the whole process has used.
-inline double processCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-// Polls `pred` until it holds or `limit` passes; returns its last value.
-template <class Pred>
-bool eventually(Pred pred, std::chrono::milliseconds limit = 3000ms) {
-  const auto end = Clock::now() + limit;
-  while (!pred()) {
-    if (Clock::now() > end) return pred();
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
-
-// Runs an operation of the awaitable family to its end and returns how it ended.
-template <class T>
-zelvo::Outcome<T> runAwaitable(const std::shared_ptr<zelvo::Call>& call, zelvo::Op<T> op) {
-  auto done = std::make_shared<std::promise<zelvo::Outcome<T>>>();
-  auto result = done->get_future();
-  zelvo::startDetached(std::move(op), call,
-                       std::function<void(zelvo::Outcome<T>)>([done](zelvo::Outcome<T> o) { done->set_value(std::move(o)); }));
-  return result.get();
 }
 
 struct Request {
