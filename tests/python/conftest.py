@@ -1,0 +1,82 @@
+"""Shared fixtures: an emulator per test, connected products, a scripted device."""
+
+from __future__ import annotations
+
+import asyncio
+
+import pytest
+
+import pyzelvo
+from pyzelvo import sim
+from support.helpers import connect
+from support.scripted_device import ScriptedDevice
+
+
+@pytest.fixture
+def emu():
+    with sim.Emulator() as e:
+        yield e
+
+
+@pytest.fixture
+def attach(emu):
+    """attach("TavraA") -> (connected product, its emulated device); closed after the test."""
+    opened = []
+
+    def make(class_name: str):
+        target = emu.add(class_name)
+        product = connect(getattr(pyzelvo, class_name)(), target)
+        opened.append(product)
+        return product, target
+
+    yield make
+    for product in opened:
+        product.close()
+
+
+@pytest.fixture
+def tavra(attach):
+    return attach("TavraA")
+
+
+@pytest.fixture
+def two_ports(attach):
+    """A Tavra-D whose ports 0 and 1 report different pin modes under the same command code:
+    (product, emulated device, {port: the port's answer}). Replies come in two pieces, so
+    concurrent requests overlap more."""
+    dev, target = attach("TavraD")
+    target.set_pin_mode(0, 0, 3)
+    target.set_pin_mode(1, 1, 2)
+    expected = {port: dev.Sys_getPinModeInPort(port) for port in (0, 1)}
+    assert expected[0] != expected[1]
+    target.split_replies(2)
+    return dev, target, expected
+
+
+@pytest.fixture
+def scripted():
+    """scripted("TavraA", {code: reply}) -> (connected product, the ScriptedDevice)."""
+    made = []
+
+    def make(class_name: str, replies: dict):
+        target = ScriptedDevice(replies)
+        product = connect(getattr(pyzelvo, class_name)(), target)
+        made.append((product, target))
+        return product, target
+
+    yield make
+    for product, target in made:
+        product.close()
+        target.close()
+
+
+@pytest.fixture(params=["blocking", "awaitable"])
+def call(request):
+    """call(dev, "Sys_getRTC", *args): runs an operation through either family."""
+    if request.param == "blocking":
+        return lambda dev, name, *args: getattr(dev, name)(*args)
+    return lambda dev, name, *args: asyncio.run(_await(getattr(dev, name + "_async")(*args)))
+
+
+async def _await(op):
+    return await op
