@@ -91,18 +91,20 @@ class ScriptedPeer {
     std::lock_guard lock(m_);
     if (conn_ >= 0) (void)!::send(conn_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
   }
+  // Ends the current connection (the peer thread notices and closes its socket).
   void hangUp() {
     std::lock_guard lock(m_);
-    closeConnection();
+    if (conn_ >= 0) ::shutdown(conn_, SHUT_RDWR);
   }
 
   std::vector<Request> requests() const {
     std::lock_guard lock(m_);
     return requests_;
   }
-  int connections() const {
-    std::lock_guard lock(m_);
-    return connections_;
+  // Waits until `n` connections have been accepted in all.
+  bool waitForConnections(int n, std::chrono::milliseconds limit = 3000ms) const {
+    std::unique_lock lock(m_);
+    return cv_.wait_for(lock, limit, [&] { return connections_ >= n; });
   }
   bool waitForRequests(std::size_t n, std::chrono::milliseconds limit = 3000ms) const {
     std::unique_lock lock(m_);
@@ -132,6 +134,7 @@ class ScriptedPeer {
           closeConnection();
           conn_ = fd;
           ++connections_;
+          cv_.notify_all();
         }
         continue;
       }
