@@ -70,7 +70,7 @@ struct Timer::Impl {
       }
       auto first = due.begin();
       if (Clock::now() < first->first.first) {
-        cv.wait_until(lock, first->first.first);
+        cv.wait_until(lock, TimePoint(first->first.first));  // a copy: cancel() may erase the entry meanwhile
         continue;
       }
       auto slot = first->second.lock();
