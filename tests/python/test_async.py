@@ -51,7 +51,7 @@ async def test_a_delayed_reply_does_not_block_the_loop(tavra):
     assert emu_dev.request_count(GET_SERIAL_NUMBER) == 1
 
 
-async def test_cancelling_frees_the_key_for_the_next_call(tavra):
+async def test_cancelling_stops_the_operation_and_frees_its_key(tavra):
     dev, emu_dev = tavra
     emu_dev.ignore_first(GET_SERIAL_NUMBER, 100)
     with pytest.raises(asyncio.TimeoutError):
@@ -60,6 +60,8 @@ async def test_cancelling_frees_the_key_for_the_next_call(tavra):
     start = time.monotonic()
     assert await asyncio.wait_for(dev.Sys_getSerialNumber_async(), 5) == emu_dev.serial_number
     assert time.monotonic() - start < 0.8
+    await asyncio.sleep(1.2)
+    assert emu_dev.request_count(GET_SERIAL_NUMBER) == 2  # the cancelled one stopped retrying
 
 
 async def test_no_reply_raises_the_builtin_timeout_after_three_attempts_and_a_last_wait(tavra):
@@ -98,6 +100,14 @@ async def test_same_key_requests_gathered_get_their_own_replies(two_ports):
     ports = [0, 1] * 100
     results = await asyncio.gather(*(dev.Sys_getPinModeInPort_async(p) for p in ports))
     assert results == [expected[p] for p in ports]
+
+
+async def test_a_disconnected_device_fails_when_awaited(tavra):
+    dev, _ = tavra
+    dev.disconnect()
+    op = dev.Sys_getSerialNumber_async()
+    with pytest.raises(z.NetworkConnectionError):
+        await asyncio.wait_for(op, 1)
 
 
 async def test_closing_the_device_ends_a_pending_operation(tavra):

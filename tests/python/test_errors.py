@@ -109,4 +109,6 @@ def test_checkFirmwareError(status, name):
 def test_checkFirmwareError_ok_and_printGenericError(capsys):
     assert pyzelvo.checkFirmwareError(0) == 0
     pyzelvo.printGenericError(pyzelvo.ReceivePacketTimeoutError())
-    assert capsys.readouterr().out == "ReceivePacketTimeoutError: Error -8004: Receive packet timeout.\n"
+    pyzelvo.printGenericError(ValueError("bad value"))
+    assert capsys.readouterr().out == (
+        "ReceivePacketTimeoutError: Error -8004: Receive packet timeout.\nValueError: bad value\n")
