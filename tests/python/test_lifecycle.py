@@ -1,5 +1,6 @@
 """Device life cycle: printed messages, reconnecting, closing, threads and interpreter exit."""
 
+import gc
 import os
 import socket
 import subprocess
@@ -15,6 +16,13 @@ from support.helpers import connect, eventually
 
 def lines(capsys):
     return capsys.readouterr().out.splitlines()
+
+
+def closed_port():
+    """A loopback port nobody listens on."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 def thread_ids():
@@ -78,12 +86,9 @@ def test_connect_after_close_raises_a_clear_error(emu):
 
 
 def test_a_never_connected_device_refuses_at_once():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        port = s.getsockname()[1]  # nobody listens here once closed
     dev = z.TavraA()
     with pytest.raises(z.NetworkConnectionError):
-        dev.connect("127.0.0.1", port)
+        dev.connect("127.0.0.1", closed_port())
     assert not dev.connect_status_cmd
     start = time.monotonic()
     with pytest.raises(z.NetworkConnectionError):
@@ -92,6 +97,29 @@ def test_a_never_connected_device_refuses_at_once():
         dev._sendPacketWithoutReply(122, [])
     assert time.monotonic() - start < 0.5
     dev.close()
+
+
+def test_wifi_connect_is_all_or_nothing(emu):
+    target = emu.add("AerisR3A")
+    dev = z.AerisR3A()
+    with pytest.raises(z.NetworkConnectionError):
+        dev.connect(target.host, target.port, closed_port())
+    assert not dev.connect_status_cmd and not dev.connect_status_data
+    assert eventually(lambda: target.connection_count == 0)
+    connect(dev, target)
+    assert dev.Sys_getSerialNumber() == target.serial_number
+    dev.close()
+
+
+def test_an_abandoned_device_is_closed_by_garbage_collection(emu):
+    target = emu.add("AerisR3A")
+    before = thread_ids()
+    dev = connect(z.AerisR3A(), target)
+    started = thread_ids() - before
+    del dev
+    gc.collect()
+    assert not started & thread_ids()
+    assert eventually(lambda: target.connection_count == 0)
 
 
 def test_a_dropped_connection_is_reported_and_reconnect_recovers(attach, capsys):
