@@ -135,9 +135,9 @@ TEST(DeviceLifecycle, CloseEndsWaitsInProgress) {
       EXPECT_EQ(e.id(), zelvo::Err::NetworkConnectionError);
     }
   };
-  std::thread waiting([&] { expectConnectionError(122); });
+  std::jthread waiting([&] { expectConnectionError(122); });
   ASSERT_TRUE(b.peer.waitForRequests(1));
-  std::thread queued([&] { expectConnectionError(122); });  // behind the first, at the key's gate
+  std::jthread queued([&] { expectConnectionError(122); });  // behind the first, at the key's gate
   auto call = zelvo::Call::awaitable(b.dev, 30.0);
   auto pending = ztest::startAwaitable(call->echo(123, {}), call);
   ASSERT_TRUE(b.peer.waitForRequests(2));
@@ -198,6 +198,25 @@ TEST(WifiDevice, BothChannelsFeedThePoolsAndConnectIsAllOrNothing) {
   EXPECT_EQ(queue->take(-1), (std::vector<Bytes>{{7, 7}}));
   dev.disconnect(false);
   EXPECT_FALSE(dev.dataConnected());
+}
+
+TEST(WifiDevice, ShortFramesOnBothChannelsAtOnceAreDropped) {
+  ztest::PrintedLines printed;
+  ztest::ScriptedPeer cmd(ztest::replyWith({1})), data;
+  zelvo::WifiDevice dev("Aeris-R3-AH", false);
+  dev.connect("127.0.0.1", cmd.port(), data.port(), false);
+  ASSERT_TRUE(cmd.waitForConnections(1) && data.waitForConnections(1));
+  Bytes burst;
+  for (int i = 0; i < 500; ++i) {
+    const Bytes f = wireFrame(9217, {});
+    burst.insert(burst.end(), f.begin(), f.end());
+  }
+  std::jthread one([&] { cmd.send(burst); });
+  data.send(burst);
+  one.join();
+  EXPECT_EQ(ztest::echoIn(true, dev, 122, {}, 2.0), Bytes{1});
+  EXPECT_GE(printed.count("Dropped"), 1);
+  EXPECT_LE(printed.count("Dropped"), 10);  // reports are limited per window
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ TEST(StreamQueue, AtLeastWaitsForEnoughItems) {
   const auto start = ztest::Clock::now();
   EXPECT_FALSE(waitOn<Unit>(WaitMode{}, q.atLeast(3), 0.05).runBlocking());
   EXPECT_GE(ztest::secondsSince(start), 0.05);
-  std::thread filler([&] {
+  std::jthread filler([&] {
     std::this_thread::sleep_for(20ms);
     q.push(3);
   });

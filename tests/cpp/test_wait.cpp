@@ -24,8 +24,8 @@ Op<std::optional<Bytes>> waitReply(WaitMode mode, ReplyPool& pool, std::optional
   return ztest::waitOn<Bytes>(mode, pool.source(kKey), seconds);
 }
 
-std::thread putLater(ReplyPool& pool, Bytes value, std::chrono::milliseconds after) {
-  return std::thread([&pool, value, after] {
+std::jthread putLater(ReplyPool& pool, Bytes value, std::chrono::milliseconds after) {
+  return std::jthread([&pool, value, after] {
     std::this_thread::sleep_for(after);
     pool.put(kKey, value);
   });
@@ -33,7 +33,7 @@ std::thread putLater(ReplyPool& pool, Bytes value, std::chrono::milliseconds aft
 
 TEST(BlockingWait, TakesAValueDeliveredByAnotherThread) {
   ReplyPool pool;
-  std::thread t = putLater(pool, {1, 2}, 30ms);
+  std::jthread t = putLater(pool, {1, 2}, 30ms);
   EXPECT_EQ(waitReply(WaitMode{}, pool, 5.0).runBlocking(), (Bytes{1, 2}));
   t.join();
   EXPECT_TRUE(pool.snapshot().empty());
@@ -66,7 +66,7 @@ TEST(AwaitableWait, IsResumedByTheThreadThatDelivers) {
     co_return r;
   };
   auto outcome = ztest::startAwaitable(op(), 0);
-  std::thread t = putLater(pool, {4, 5}, 30ms);
+  std::jthread t = putLater(pool, {4, 5}, 30ms);
   const auto deliverer = t.get_id();
   const auto o = outcome.get();
   t.join();
@@ -102,7 +102,7 @@ TEST(AwaitableWait, AbortEndsWaitsWithTheSourceError) {
   ReplyPool pool;
   zelvo::CancelState cancel;
   auto pending = ztest::startAwaitable(waitReply(WaitMode{false, &cancel}, pool, std::nullopt), 0);
-  std::thread blocked([&] {
+  std::jthread blocked([&] {
     try {
       (void)waitReply(WaitMode{}, pool, 10.0).runBlocking();
       ADD_FAILURE() << "blocking wait not aborted";
@@ -130,12 +130,12 @@ TEST_P(DeliverVersusDeadline, NeverLosesTheValue) {
     const double wait = 0.001 * (i % 3);
     std::optional<Bytes> r;
     if (blocking) {
-      std::thread t = putLater(pool, value, 1ms);
+      std::jthread t = putLater(pool, value, 1ms);
       r = waitReply(WaitMode{}, pool, wait).runBlocking();
       t.join();
     } else {
       auto f = ztest::startAwaitable(waitReply(WaitMode{false, &cancel}, pool, wait), 0);
-      std::thread t = putLater(pool, value, 1ms);
+      std::jthread t = putLater(pool, value, 1ms);
       auto o = f.get();
       t.join();
       ASSERT_FALSE(o.error);

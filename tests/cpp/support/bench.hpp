@@ -24,22 +24,25 @@ struct Bench {
   zelvo::ETHDevice dev;
 };
 
-// Runs the operation make(call) with a Call of the given family and time-out; returns its value
-// or throws what it ended with.
+// Runs the operation make(call) with a Call of the given family, time-out and number of sends;
+// returns its value or throws what it ended with.
 template <class Make>
-auto runIn(bool blocking, zelvo::Device& dev, double timeout, Make make) {
+auto runIn(bool blocking, zelvo::Device& dev, double timeout, Make make, int sends = zelvo::NUM_RETRIES) {
   if (blocking) {
     zelvo::Call call = zelvo::Call::blocking(dev, timeout);
+    call.setNumRetries(sends);
     return make(call).runBlocking();
   }
   auto call = zelvo::Call::awaitable(dev, timeout);
+  call->setNumRetries(sends);
   auto outcome = startAwaitable(make(*call), call).get();
   rethrow(outcome);
   return std::move(*outcome.value);
 }
 
-inline Bytes echoIn(bool blocking, zelvo::Device& dev, int code, Bytes payload, double timeout) {
-  return runIn(blocking, dev, timeout, [&](zelvo::Call& c) { return c.echo(code, payload); });
+inline Bytes echoIn(bool blocking, zelvo::Device& dev, int code, Bytes payload, double timeout,
+                    int sends = zelvo::NUM_RETRIES) {
+  return runIn(blocking, dev, timeout, [&](zelvo::Call& c) { return c.echo(code, payload); }, sends);
 }
 
 // Collects the library's printed lines for the lifetime of the object.
