@@ -51,17 +51,6 @@ TEST(BigEndian, DocumentedExamples) {
   EXPECT_EQ(zelvo::readF64BE(d), -2.5);
 }
 
-TEST(BigEndian, FixedWidthConvertersTakeExactlyTheirWidth) {
-  EXPECT_NO_THROW(zelvo::requireWidth(Bytes{1, 2}, 2, "convert2U8ToU16"));
-  try {
-    zelvo::requireWidth(Bytes{1, 2, 3}, 2, "convert2U8ToU16");
-    FAIL() << "three bytes accepted for a 16-bit value";
-  } catch (const zelvo::Error& e) {
-    EXPECT_EQ(e.id(), Err::InputDataNotInRangeError);
-    EXPECT_NE(e.msg().find("convert2U8ToU16"), std::string::npos);
-  }
-}
-
 struct TextCase {
   Bytes in;
   std::string out;

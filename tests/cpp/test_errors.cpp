@@ -59,8 +59,6 @@ TEST_P(ErrorRow, MatchesTheDocumentedEntry) {
 INSTANTIATE_TEST_SUITE_P(
     Sample, ErrorRow,
     ::testing::Values(
-        Row{Err::APINotSupportError, "APINotSupportError", ErrorKind::Error, "errAPINotSupport", -8000,
-            "In this product, there is no support for this API."},
         Row{Err::ReceivePacketTimeoutError, "ReceivePacketTimeoutError", ErrorKind::Error, "errPacketTimeout", -8004,
             "Receive packet timeout."},
         Row{Err::EncoderChannelNotAvaliableError, "EncoderChannelNotAvaliableError", ErrorKind::Error,
@@ -69,14 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
             "The drive port is not available or is already occupied by another process."},
         Row{Err::MotionAxisError, "MotionAxisError", ErrorKind::Warning, "errMotionAxis", -9100,
             "The motion axis is not valid or is not recognized."},
-        Row{Err::KORUPortNotAvaliableError, "KORUPortNotAvaliableError", ErrorKind::Error, "errKORUSlot", -9200,
-            "The KORU slot is not available or is already occupied by another process."},
-        Row{Err::FirmwareEnableError, "FirmwareEnableError", ErrorKind::Error, "errFirmwareEnable", -7000,
-            "The functionality is not enabled in the firmware"},
         Row{Err::AIQueueOverflowWarning, "AIQueueOverflowWarning", ErrorKind::Warning, "warnAIOverflow", 520000,
             "Occurrence AI queue overflow."},
-        Row{Err::DPOTPortNotAvaliableError, "DPOTPortNotAvaliableError", ErrorKind::Error, "errDPOTPort", -9300,
-            "The DPOT port is not available or is already occupied by another process."},
         Row{Err::ExtLibNotFoundWarning, "ExtLibNotFoundWarning", ErrorKind::Warning, "warnLibNotFound", 519000,
             "External library \"libusb-1.0.dll\" not found at indicated path will look at the default path "
             "instead"}),

@@ -118,15 +118,6 @@ TEST(StreamQueue, AtLeastWaitsForEnoughItems) {
   EXPECT_EQ(q.take(-1), (std::vector<int>{1, 2, 3}));
 }
 
-TEST(StreamPool, OneQueuePerKeyIncludingItsArity) {
-  zelvo::StreamPool pool(10);
-  const zelvo::StreamKey ai{183, 1, 0, 3}, uart{183, 1, 0, 2};
-  EXPECT_EQ(pool.queue(ai), pool.queue(ai));
-  EXPECT_NE(pool.queue(ai), pool.queue(uart));
-  EXPECT_EQ(pool.queue(ai)->capacity(), 10U);
-  EXPECT_EQ(pool.snapshot().size(), 2U);
-}
-
 TEST(BroadcastPool, KeepsDistinctAnswersPerCode) {
   zelvo::BroadcastPool pool;
   pool.add(252, {1, 2});

@@ -158,17 +158,6 @@ TEST_P(DeliverVersusDeadline, NeverLosesTheValue) {
 INSTANTIATE_TEST_SUITE_P(Families, DeliverVersusDeadline, ::testing::Values(true, false),
                          [](const auto& p) { return p.param ? "blocking" : "awaitable"; });
 
-TEST(Slot, ALateDeliveryLeavesTheValueWithTheCaller) {
-  zelvo::Slot<Bytes> slot;
-  EXPECT_TRUE(slot.finishNow(WaitResult::Timeout));
-  Bytes v = {9};
-  std::coroutine_handle<> h;
-  EXPECT_FALSE(slot.deliver(v, h));
-  EXPECT_EQ(v, Bytes{9});
-  EXPECT_FALSE(slot.finishNow(WaitResult::Cancelled));
-  EXPECT_EQ(slot.result(), WaitResult::Timeout);
-}
-
 TEST(Timer, FiresEachSlotAtItsDeadlineAndCancelledOnesNever) {
   auto& timer = zelvo::Timer::instance();
   auto late = std::make_shared<zelvo::Slot<zelvo::Unit>>();
@@ -186,20 +175,6 @@ TEST(Timer, FiresEachSlotAtItsDeadlineAndCancelledOnesNever) {
   ASSERT_TRUE(ztest::eventually([&] { return late->result() == WaitResult::Timeout; }));
   EXPECT_GE(ztest::secondsSince(start), 0.3);
   EXPECT_EQ(cancelled->result(), WaitResult::Pending);
-}
-
-TEST(CancelState, CancelsOnlyTheAttachedWait) {
-  zelvo::CancelState cs;
-  auto first = std::make_shared<zelvo::Slot<zelvo::Unit>>();
-  auto second = std::make_shared<zelvo::Slot<zelvo::Unit>>();
-  ASSERT_TRUE(cs.attach(first));
-  cs.detach(first.get());
-  ASSERT_TRUE(cs.attach(second));
-  cs.cancel();
-  EXPECT_EQ(first->result(), WaitResult::Pending);
-  EXPECT_EQ(second->result(), WaitResult::Cancelled);
-  EXPECT_TRUE(cs.cancelled());
-  EXPECT_FALSE(cs.attach(first));
 }
 
 }  // namespace
