@@ -1,7 +1,8 @@
-"""The blocking echo exchange against the emulator: retries, time-outs, stale replies and
-same-key serialisation."""
+"""The blocking exchanges: echo retries, time-outs, stale replies and same-key serialisation
+against the emulator, and the broadcast exchange on loopback."""
 
 import math
+import socket
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
@@ -10,6 +11,7 @@ import pytest
 
 import pyzelvo as z
 from support.helpers import eventually
+from support.scripted_device import frame
 
 GET_SERIAL_NUMBER = 122
 GET_PIN_MODE_OF_SLOT = 127
@@ -137,3 +139,32 @@ def test_a_slow_request_does_not_hold_up_other_keys(tavra):
         alias, elapsed = timed(dev.Sys_getDeviceAlias)
         assert alias == "Tavra-A" and elapsed < 0.8 and not slow.done()
         assert slow.result() == emu_dev.serial_number
+
+
+def test_broadcast_collects_distinct_answers_on_loopback():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        answer_port = probe.getsockname()[1]
+    finder = z.DeviceFinder()
+    finder.connect(host="127.0.0.1", port=answer_port)
+    responder = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    responder.bind(("127.0.0.1", 0))
+    responder.settimeout(3)
+    client = finder.client_udp  # point the broadcast at the responder instead of the network
+    client.bcst_address, client.bcst_port, client.bcst_sources = "127.0.0.1", responder.getsockname()[1], ["127.0.0.1"]
+    requests = []
+
+    def answer_each():
+        for _ in range(3):
+            requests.append(responder.recv(512))
+            responder.sendto(frame(252, b"\x01info"), ("127.0.0.1", answer_port))
+            responder.sendto(frame(252, b"\x00none"), ("127.0.0.1", answer_port))
+
+    finder._putToDataPool(252, b"\x01stale")
+    with ThreadPoolExecutor(1) as pool:
+        answering = pool.submit(answer_each)
+        assert finder._broadcastPacket(252, []) == {b"info"}
+        answering.result()
+    assert requests == [frame(252)] * 3
+    finder.close()
+    responder.close()
