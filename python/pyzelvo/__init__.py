@@ -42,14 +42,14 @@ __all__ = (
 
 
 def _at_exit() -> None:
-    # Close every device (and emulator) still open so that the process ends promptly, and keep
-    # the driver's threads away from the interpreter from here on.
+    # Close every device, then every emulator (in that order, so that no device sees its emulated
+    # peer go away), and keep the driver's threads away from the interpreter from here on.
     import sys
 
-    sim = sys.modules.get(__name__ + ".sim")
-    if sim is not None and hasattr(sim, "_close_all"):
-        sim._close_all()
     _core._shutdown()
+    sim = sys.modules.get(__name__ + ".sim")
+    if sim is not None:
+        sim._close_all()
 
 
 _atexit.register(_at_exit)

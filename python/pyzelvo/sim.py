@@ -20,7 +20,6 @@ From a shell: ``python -m pyzelvo sim TavraA AerisR3A`` serves until Ctrl-C.
 from __future__ import annotations
 
 import argparse
-import atexit
 import ipaddress
 import signal
 import sys
@@ -118,8 +117,8 @@ class Emulator:
 _live: "weakref.WeakSet[Emulator]" = weakref.WeakSet()
 
 
-@atexit.register
 def _close_all() -> None:
+    """Close every emulator (the package's exit hook calls this after closing the devices)."""
     for emu in list(_live):
         emu.close()
 

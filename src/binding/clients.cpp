@@ -7,6 +7,7 @@
 #include <nanobind/stl/vector.h>
 
 #include "binding/bindings.hpp"
+#include "binding/errors.hpp"
 #include "binding/pyconv.hpp"
 #include "zelvo/core/net_client.hpp"
 #include "zelvo/core/usb_client.hpp"
@@ -78,12 +79,12 @@ void bindClients(nb::module_& m) {
             const std::size_t n = lengthArg(length);
             Bytes b;
             {
-              nb::gil_scoped_release release;
+              Unlocked release;
               b = c.recvPacket(n);
             }
             return toPy(b);
           },
-          nb::arg("length"), nb::sig("def recvPacket(self, length: int) -> bytes"),
+          nb::arg("length").none(), nb::sig("def recvPacket(self, length: int) -> bytes"),
           "One read of up to `length` bytes (empty at the end of the stream).")
       .def(
           "recvAndSplitPacket",
@@ -91,21 +92,21 @@ void bindClients(nb::module_& m) {
             const std::size_t n = lengthArg(length);
             std::vector<Frame> frames;
             {
-              nb::gil_scoped_release release;
+              Unlocked release;
               frames = c.recvAndSplitPacket(n);
             }
             return framesToPy(frames);
           },
-          nb::arg("length"), nb::sig("def recvAndSplitPacket(self, length: int) -> list[tuple[int, bytes]]"),
+          nb::arg("length").none(), nb::sig("def recvAndSplitPacket(self, length: int) -> list[tuple[int, bytes]]"),
           "recvPacket, then the frames now complete.")
       .def(
           "sendPacket",
           [](Client& c, nb::handle data) {
             const Bytes b = bytesArg(data, "int_list");
-            nb::gil_scoped_release release;
+            Unlocked release;
             c.send(b);
           },
-          nb::arg("int_list"), nb::sig("def sendPacket(self, int_list: list[int]) -> None"),
+          nb::arg("int_list").none(), nb::sig("def sendPacket(self, int_list: list[int]) -> None"),
           "Writes the byte values (USB: padded with zeros to 64 bytes).")
       .def("__repr__", [](const Client& c) {
         return "<" + std::string(nb::type_name(nb::type<Client>()).c_str()) + " stream=" +
@@ -115,14 +116,15 @@ void bindClients(nb::module_& m) {
   nb::class_<UsbClient, Client>(m, "USBClient", "A USB device of the family, opened by serial number.")
       .def(
           "__init__",
-          [](UsbClient* self, const std::string& serial_num) {
-            nb::gil_scoped_release release;
+          [](UsbClient* self, nb::handle serial) {
+            const std::string serial_num = Arg<std::string>::from(serial, "serial_num");
+            Unlocked release;
             new (self) UsbClient(serial_num);
           },
-          nb::arg("serial_num") = "default")
-      .def("takeSerialNumber", &UsbClient::takeSerialNumber, nb::call_guard<nb::gil_scoped_release>(),
+          nb::arg("serial_num").none() = "default")
+      .def("takeSerialNumber", &UsbClient::takeSerialNumber, nb::call_guard<Unlocked>(),
            "The device's USB serial-number string.")
-      .def("takeProductName", &UsbClient::takeProductName, nb::call_guard<nb::gil_scoped_release>(),
+      .def("takeProductName", &UsbClient::takeProductName, nb::call_guard<Unlocked>(),
            "The device's USB product string.")
       .def_prop_ro_static("ep_in", [](nb::handle) { return USB_EP_IN; })
       .def_prop_ro_static("ep_out", [](nb::handle) { return USB_EP_OUT; });
@@ -136,7 +138,7 @@ void bindClients(nb::module_& m) {
           },
           nb::arg("timeout").none(), nb::sig("def setTimeout(self, timeout: float | None) -> None"),
           "Read time-out in seconds (None: reads block).")
-      .def("disconnect", &NetworkClient::disconnect, nb::call_guard<nb::gil_scoped_release>(),
+      .def("disconnect", &NetworkClient::disconnect, nb::call_guard<Unlocked>(),
            "Shuts the socket down and closes it.");
 
   nb::class_<TcpClient, NetworkClient>(m, "TCPClient", "A TCP connection to a device.")
@@ -146,10 +148,10 @@ void bindClients(nb::module_& m) {
           [](TcpClient& c, nb::handle ip, nb::handle port) {
             const std::string host = Arg<std::string>::from(ip, "ip_addr");
             const int p = Arg<int>::from(port, "port");
-            nb::gil_scoped_release release;
+            Unlocked release;
             c.connect(host, p);
           },
-          nb::arg("ip_addr"), nb::arg("port"), nb::sig("def connect(self, ip_addr: str, port: int) -> None"),
+          nb::arg("ip_addr").none(), nb::arg("port").none(), nb::sig("def connect(self, ip_addr: str, port: int) -> None"),
           "Connects within CONNECTION_TIMEOUT seconds (NetworkConnectionError otherwise).");
 
   nb::class_<UdpClient, NetworkClient>(m, "UDPClient", "The datagram socket of device discovery.")
@@ -161,16 +163,16 @@ void bindClients(nb::module_& m) {
             const int p = Arg<int>::from(port, "port");
             c.bind(host, p);
           },
-          nb::arg("ip_addr"), nb::arg("port"), nb::sig("def bind(self, ip_addr: str, port: int) -> None"),
+          nb::arg("ip_addr").none(), nb::arg("port").none(), nb::sig("def bind(self, ip_addr: str, port: int) -> None"),
           "Binds the answer socket ('' = all interfaces).")
       .def(
           "sendBcstPacket",
           [](UdpClient& c, nb::handle packet) {
             const Bytes b = bytesArg(packet, "packet");
-            nb::gil_scoped_release release;
+            Unlocked release;
             c.sendBcstPacket(b);
           },
-          nb::arg("packet"), nb::sig("def sendBcstPacket(self, packet: list[int]) -> None"),
+          nb::arg("packet").none(), nb::sig("def sendBcstPacket(self, packet: list[int]) -> None"),
           "Sends the frame from every local IPv4 address to the broadcast target.")
       .def_rw("bcst_address", &UdpClient::bcst_address, "Broadcast destination address.")
       .def_rw("bcst_port", &UdpClient::bcst_port, "Broadcast destination port.")

@@ -7,6 +7,7 @@
 
 #include "binding/awaitable.hpp"
 #include "binding/bindings.hpp"
+#include "binding/errors.hpp"
 #include "binding/ops.hpp"
 #include "binding/pyconv.hpp"
 #include "zelvo/core/frame.hpp"
@@ -78,14 +79,14 @@ Op<void> sendOnlyOp(Call& call, int cmd, Bytes data) {
 template <class R>
 nb::object runNow(Device& dev, double timeout, const std::function<Op<R>(Call&)>& make) {
   if constexpr (std::is_void_v<R>) {
-    nb::gil_scoped_release release;
+    Unlocked release;
     Call call = Call::blocking(dev, timeout);
     make(call).runBlocking();
     return nb::none();
   } else {
     std::optional<R> r;
     {
-      nb::gil_scoped_release release;
+      Unlocked release;
       Call call = Call::blocking(dev, timeout);
       r.emplace(make(call).runBlocking());
     }
@@ -101,7 +102,7 @@ void bindPacket(Cls& cls) {
   cls.def(
          "_preparePacket",
          [](Device&, nb::handle cmd, nb::handle data) { return byteList(buildFrame(cmdArg(cmd), dataArg(data))); },
-         nb::arg("cmd"), nb::arg("data_out") = nb::list(),
+         nb::arg("cmd").none(), nb::arg("data_out").none() = nb::list(),
          nb::sig("def _preparePacket(self, cmd: int, data_out: list[int] = []) -> list[int]"),
          "The frame of a command: STX, 16-bit length, code, payload, CR LF.")
       .def(
@@ -112,7 +113,7 @@ void bindPacket(Cls& cls) {
             const double t = waitArg(timeout, "timeout");
             return runNow<Bytes>(d, t, [&](Call& call) { return echoOrRaise(call, c, b, t); });
           },
-          nb::arg("cmd"), nb::arg("data_out"), nb::arg("timeout"),
+          nb::arg("cmd").none(), nb::arg("data_out").none(), nb::arg("timeout").none(),
           nb::sig("def _echoPacket(self, cmd: int, data_out: list[int], timeout: float) -> bytes"),
           "Sends once and waits up to `timeout` s for the reply (ReceivePacketTimeoutError).")
       .def(
@@ -122,7 +123,7 @@ void bindPacket(Cls& cls) {
             Bytes b = dataArg(data);
             return runNow<Bytes>(d, waitArg(timeout, "timeout"), [&](Call& call) { return call.echo(c, b); });
           },
-          nb::arg("cmd"), nb::arg("data_out"), nb::arg("timeout") = PACKET_TIMEOUT,
+          nb::arg("cmd").none(), nb::arg("data_out").none(), nb::arg("timeout").none() = PACKET_TIMEOUT,
           nb::sig("def _echoPacketWithRetry(self, cmd: int, data_out: list[int], timeout: float = 5) -> bytes"),
           "The echo exchange: up to three sends, then a last wait; ReceivePacketTimeoutError when no reply.")
       .def(
@@ -132,7 +133,7 @@ void bindPacket(Cls& cls) {
             const double t = waitArg(timeout, "timeout");
             return runNow<Bytes>(d, t, [&](Call& call) { return replyOrRaise(call, key, t); });
           },
-          nb::arg("cmd"), nb::arg("timeout"), nb::sig("def _getReplyFromPool(self, cmd: int, timeout: float) -> bytes"),
+          nb::arg("cmd").none(), nb::arg("timeout").none(), nb::sig("def _getReplyFromPool(self, cmd: int, timeout: float) -> bytes"),
           "Takes the reply filed under the key, waiting up to `timeout` s (ReceivePacketTimeoutError).")
       .def(
           "_getStreamingFromPool",
@@ -141,7 +142,7 @@ void bindPacket(Cls& cls) {
             const std::int64_t n = Arg<std::int64_t>::from(num, "num_samples");
             const double wait = waitArg(delay, "delay");
             if (n > -1 && q->size() < static_cast<std::size_t>(n)) {
-              nb::gil_scoped_release release;
+              Unlocked release;
               Call call = Call::blocking(d, wait);
               auto enough = q->atLeast(static_cast<std::size_t>(n));
               [](Call& c, RawQueue::AtLeast& src, double s) -> Op<void> {
@@ -152,7 +153,7 @@ void bindPacket(Cls& cls) {
             }
             return toPy(takeStream(*q, n));
           },
-          nb::arg("queue_"), nb::arg("num_samples"), nb::arg("delay"),
+          nb::arg("queue_").none(), nb::arg("num_samples").none(), nb::arg("delay").none(),
           nb::sig("def _getStreamingFromPool(self, queue_: StreamQueue, num_samples: int, delay: float) -> list"),
           "Takes up to num_samples queued items (-1: all), waiting up to `delay` s for num_samples.")
       .def(
@@ -160,10 +161,10 @@ void bindPacket(Cls& cls) {
           [](Device& d, nb::handle cmd, nb::handle data) {
             const int c = cmdArg(cmd);
             const Bytes b = dataArg(data);
-            nb::gil_scoped_release release;
+            Unlocked release;
             d.sendCommand(buildFrame(c, b));
           },
-          nb::arg("cmd"), nb::arg("data_out"),
+          nb::arg("cmd").none(), nb::arg("data_out").none(),
           nb::sig("def _sendPacketWithoutReply(self, cmd: int, data_out: list[int]) -> None"),
           "Sends a command without waiting for anything.")
       .def(
@@ -173,7 +174,7 @@ void bindPacket(Cls& cls) {
             Bytes b = dataArg(data);
             return runNow<std::set<Bytes>>(d, PACKET_TIMEOUT, [&](Call& call) { return call.broadcast(c, b); });
           },
-          nb::arg("cmd"), nb::arg("data_out"),
+          nb::arg("cmd").none(), nb::arg("data_out").none(),
           nb::sig("def _broadcastPacket(self, cmd: int, data_out: list[int]) -> set[bytes]"),
           "Broadcasts the request three times and returns the distinct answers collected for 5 s.")
       .def(
@@ -186,7 +187,7 @@ void bindPacket(Cls& cls) {
             return awaitOp<std::optional<Bytes>>("_echoPacket_async", self, call,
                                                  [c, b, t](Call& k) { return k.echoOnce(c, b, t); });
           },
-          nb::arg("cmd"), nb::arg("data_out"), nb::arg("timeout") = PACKET_TIMEOUT,
+          nb::arg("cmd").none(), nb::arg("data_out").none(), nb::arg("timeout").none() = PACKET_TIMEOUT,
           nb::sig("def _echoPacket_async(self, cmd: int, data_out: list[int], timeout: float = 5) -> "
                   "collections.abc.Coroutine[typing.Any, typing.Any, bytes | None]"),
           "Sends once and waits up to `timeout` s; None when no reply came.")
@@ -200,8 +201,8 @@ void bindPacket(Cls& cls) {
             call->setNumRetries(n);
             return awaitOp<Bytes>("_echoPacketWithRetry_async", self, call, [c, b](Call& k) { return k.echo(c, b); });
           },
-          nb::arg("cmd"), nb::arg("data_out"), nb::arg("num_retries") = NUM_RETRIES,
-          nb::arg("timeout") = PACKET_TIMEOUT,
+          nb::arg("cmd").none(), nb::arg("data_out").none(), nb::arg("num_retries").none() = NUM_RETRIES,
+          nb::arg("timeout").none() = PACKET_TIMEOUT,
           nb::sig("def _echoPacketWithRetry_async(self, cmd: int, data_out: list[int], num_retries: int = 3, "
                   "timeout: float = 5) -> collections.abc.Coroutine[typing.Any, typing.Any, bytes]"),
           "The echo exchange; TimeoutError when no reply comes.")
@@ -213,7 +214,7 @@ void bindPacket(Cls& cls) {
             return awaitOp<Bytes>("_getReplyFromPool_async", self, call,
                                   [key](Call& k) { return replyOrRaise(k, key, std::nullopt); });
           },
-          nb::arg("cmd"),
+          nb::arg("cmd").none(),
           nb::sig("def _getReplyFromPool_async(self, cmd: int) -> "
                   "collections.abc.Coroutine[typing.Any, typing.Any, bytes]"),
           "Takes the reply filed under the key, waiting without limit (bound it with asyncio.wait_for).")
@@ -227,7 +228,7 @@ void bindPacket(Cls& cls) {
             return awaitOp<StreamItems>("_getStreamingFromPool_async", self, call,
                                         [q, n](Call&) -> Op<StreamItems> { co_return takeStream(*q, n); });
           },
-          nb::arg("queue_"), nb::arg("num_samples"), nb::arg("delay"),
+          nb::arg("queue_").none(), nb::arg("num_samples").none(), nb::arg("delay").none(),
           nb::sig("def _getStreamingFromPool_async(self, queue_: StreamQueue, num_samples: int, delay: float) -> "
                   "collections.abc.Coroutine[typing.Any, typing.Any, list]"),
           "Takes up to num_samples queued items (-1: all) without waiting.")
@@ -240,7 +241,7 @@ void bindPacket(Cls& cls) {
             return awaitOp<void>("_sendPacketWithoutReply_async", self, call,
                                  [c, b](Call& k) { return sendOnlyOp(k, c, b); });
           },
-          nb::arg("cmd"), nb::arg("data_out"),
+          nb::arg("cmd").none(), nb::arg("data_out").none(),
           nb::sig("def _sendPacketWithoutReply_async(self, cmd: int, data_out: list[int]) -> "
                   "collections.abc.Coroutine[typing.Any, typing.Any, None]"),
           "Sends a command without waiting for anything.")
@@ -253,7 +254,7 @@ void bindPacket(Cls& cls) {
             return awaitOp<std::set<Bytes>>("_broadcastPacket_async", self, call,
                                             [c, b](Call& k) { return k.broadcast(c, b); });
           },
-          nb::arg("cmd"), nb::arg("data_out"),
+          nb::arg("cmd").none(), nb::arg("data_out").none(),
           nb::sig("def _broadcastPacket_async(self, cmd: int, data_out: list[int]) -> "
                   "collections.abc.Coroutine[typing.Any, typing.Any, set[bytes]]"),
           "Broadcasts the request three times and returns the distinct answers collected for 5 s.")
@@ -262,7 +263,7 @@ void bindPacket(Cls& cls) {
           [] {
             std::vector<std::pair<std::string, std::string>> all;
             {
-              nb::gil_scoped_release release;
+              Unlocked release;
               all = listUsbDevices();
             }
             nb::list out;
@@ -367,7 +368,7 @@ void bindDevices(nb::module_& m) {
   auto device =
       nb::class_<Device>(m, "Device", "A device handle: transport clients, receive threads and reply pools.")
           .def("close", [](Device& d, bool verbose) { d.close(verbose); }, nb::arg("verbose") = true,
-               nb::call_guard<nb::gil_scoped_release>(),
+               nb::call_guard<Unlocked>(),
                "Disconnects, ends the receive threads and frees the device; a second close does nothing.")
           .def_prop_ro("killed", &Device::killed, "True once the device is closed.")
           .def("_getDeviceName", [](Device& d) { return d.model(); }, "The model text of the device.")
@@ -376,17 +377,17 @@ void bindDevices(nb::module_& m) {
               [](nb::handle cmd, nb::handle data) {
                 return std::string(frameKindName(Device::checkCommandType(cmdArg(cmd), Arg<Bytes>::from(data, "data"))));
               },
-              nb::arg("cmd"), nb::arg("data"), nb::sig("def _checkCommandType(cmd: int, data: bytes) -> str"),
+              nb::arg("cmd").none(), nb::arg("data").none(), nb::sig("def _checkCommandType(cmd: int, data: bytes) -> str"),
               "'streaming', 'broadcast', 'ignore' or 'echo'.")
           .def(
               "_putToDataPool",
               [](Device& d, nb::handle cmd, nb::handle data) {
                 const int c = cmdArg(cmd);
                 Bytes b = Arg<Bytes>::from(data, "data");
-                nb::gil_scoped_release release;
+                Unlocked release;
                 d.putToDataPool(c, std::move(b));
               },
-              nb::arg("cmd"), nb::arg("data"), nb::sig("def _putToDataPool(self, cmd: int, data: bytes) -> None"),
+              nb::arg("cmd").none(), nb::arg("data").none(), nb::sig("def _putToDataPool(self, cmd: int, data: bytes) -> None"),
               "Files one received (code, payload) pair as the receive thread does.")
           .def_prop_ro("data_pool_echo", &echoView, "Copy of the unclaimed replies: {key: payload}.")
           .def_prop_ro("data_pool_bcst", &bcstView, "Copy of the collected broadcast answers: {code: {payload}}.")
@@ -402,18 +403,18 @@ void bindDevices(nb::module_& m) {
 
   nb::class_<USBDevice, Device>(m, "USBDevice", "A device on USB.")
       .def(nb::init<std::string, bool>(), nb::arg("model") = "USBDevice", nb::arg("verbose") = true,
-           nb::call_guard<nb::gil_scoped_release>())
+           nb::call_guard<Unlocked>())
       .def(
           "connect",
           [](USBDevice& d, nb::handle serial, bool verbose) {
             const std::string s = Arg<std::string>::from(serial, "serial_num");
-            nb::gil_scoped_release release;
+            Unlocked release;
             d.connect(s, verbose);
           },
-          nb::arg("serial_num") = "default", nb::arg("verbose") = true,
+          nb::arg("serial_num").none() = "default", nb::arg("verbose") = true,
           nb::sig("def connect(self, serial_num: str = 'default', verbose: bool = True) -> None"),
           "Opens the device with this serial number ('default': the first one found).")
-      .def("disconnect", &USBDevice::disconnect, nb::arg("verbose") = true, nb::call_guard<nb::gil_scoped_release>(),
+      .def("disconnect", &USBDevice::disconnect, nb::arg("verbose") = true, nb::call_guard<Unlocked>(),
            "Stops reading and releases the USB device.")
       .def_prop_ro("connect_status_cmd", &USBDevice::connected, "True while connected.")
       .def_prop_ro("serial_num", &USBDevice::serialNum, "Serial number of the connected device (None before).")
@@ -421,66 +422,66 @@ void bindDevices(nb::module_& m) {
 
   nb::class_<NetworkDevice, Device>(m, "NetworkDevice", "A device on TCP.")
       .def(nb::init<std::string, bool>(), nb::arg("model") = "NetworkDevice", nb::arg("verbose") = true,
-           nb::call_guard<nb::gil_scoped_release>())
+           nb::call_guard<Unlocked>())
       .def(
           "connect",
           [](NetworkDevice& d, nb::handle ip, nb::handle port, bool verbose) {
             const std::string host = Arg<std::string>::from(ip, "ip_addr");
             const int p = Arg<int>::from(port, "port");
-            nb::gil_scoped_release release;
+            Unlocked release;
             d.connect(host, p, verbose);
           },
-          nb::arg("ip_addr") = "192.168.1.110", nb::arg("port") = TCP_CMD_PORT, nb::arg("verbose") = true,
+          nb::arg("ip_addr").none() = "192.168.1.110", nb::arg("port").none() = TCP_CMD_PORT, nb::arg("verbose") = true,
           nb::sig("def connect(self, ip_addr: str = '192.168.1.110', port: int = 7, verbose: bool = True) -> None"),
           "Connects the command channel (NetworkConnectionError when it cannot).")
       .def("disconnect", &NetworkDevice::disconnect, nb::arg("verbose") = true,
-           nb::call_guard<nb::gil_scoped_release>(), "Stops reading and closes the connection.")
+           nb::call_guard<Unlocked>(), "Stops reading and closes the connection.")
       .def_prop_ro("connect_status_cmd", &NetworkDevice::connected, "True while connected.")
       .def_prop_ro("ip_addr", &NetworkDevice::ipAddr, "Address of the connected device (None before).")
       .def_prop_ro("client_cmd", &NetworkDevice::client, "The command channel's TCP client.");
 
   nb::class_<ETHDevice, NetworkDevice>(m, "ETHDevice", "A device on Ethernet.")
       .def(nb::init<std::string, bool>(), nb::arg("model") = "ETHDevice", nb::arg("verbose") = true,
-           nb::call_guard<nb::gil_scoped_release>());
+           nb::call_guard<Unlocked>());
 
   nb::class_<WifiDevice, NetworkDevice>(m, "WifiDevice", "A device on Wi-Fi: a command and a data channel.")
       .def(nb::init<std::string, bool>(), nb::arg("model") = "WifiDevice", nb::arg("verbose") = true,
-           nb::call_guard<nb::gil_scoped_release>())
+           nb::call_guard<Unlocked>())
       .def(
           "connect",
           [](WifiDevice& d, nb::handle ip, nb::handle port1, nb::handle port2, bool verbose) {
             const std::string host = Arg<std::string>::from(ip, "ip");
             const int p1 = Arg<int>::from(port1, "port1");
             const int p2 = Arg<int>::from(port2, "port2");
-            nb::gil_scoped_release release;
+            Unlocked release;
             d.connect(host, p1, p2, verbose);
           },
-          nb::arg("ip") = "192.168.5.79", nb::arg("port1") = TCP_CMD_PORT, nb::arg("port2") = TCP_DATA_PORT,
+          nb::arg("ip").none() = "192.168.5.79", nb::arg("port1").none() = TCP_CMD_PORT, nb::arg("port2").none() = TCP_DATA_PORT,
           nb::arg("verbose") = true,
           nb::sig("def connect(self, ip: str = '192.168.5.79', port1: int = 7, port2: int = 1336, "
                   "verbose: bool = True) -> None"),
           "Connects the command and the data channel.")
-      .def("disconnect", &WifiDevice::disconnect, nb::arg("verbose") = true, nb::call_guard<nb::gil_scoped_release>(),
+      .def("disconnect", &WifiDevice::disconnect, nb::arg("verbose") = true, nb::call_guard<Unlocked>(),
            "Closes both channels.")
       .def_prop_ro("connect_status_data", &WifiDevice::dataConnected, "True while the data channel is connected.")
       .def_prop_ro("client_data", &WifiDevice::dataClient, "The data channel's TCP client.");
 
   nb::class_<BroadcastDevice, Device>(m, "BroadcastDevice", "The discovery handle: a UDP socket for answers.")
       .def(nb::init<std::string, bool>(), nb::arg("model") = "BroadcastDevice", nb::arg("verbose") = true,
-           nb::call_guard<nb::gil_scoped_release>())
+           nb::call_guard<Unlocked>())
       .def(
           "connect",
           [](BroadcastDevice& d, bool verbose, nb::handle host, nb::handle port) {
             const std::string h = Arg<std::string>::from(host, "host");
             const int p = Arg<int>::from(port, "port");
-            nb::gil_scoped_release release;
+            Unlocked release;
             d.connect(verbose, h, p);
           },
-          nb::arg("verbose") = true, nb::arg("host") = "", nb::arg("port") = UDP_RECV_PORT,
+          nb::arg("verbose") = true, nb::arg("host").none() = "", nb::arg("port").none() = UDP_RECV_PORT,
           nb::sig("def connect(self, verbose: bool = True, host: str = '', port: int = 6667) -> None"),
           "Binds the answer socket (all interfaces, port 6667 unless given).")
       .def("disconnect", &BroadcastDevice::disconnect, nb::arg("verbose") = true,
-           nb::call_guard<nb::gil_scoped_release>(), "Closes the answer socket.")
+           nb::call_guard<Unlocked>(), "Closes the answer socket.")
       .def_prop_ro("connect_status_udp", &BroadcastDevice::connected, "True while bound.")
       .def_prop_ro("client_udp", &BroadcastDevice::client, "The UDP client.");
 }

@@ -3,6 +3,8 @@
 #include <nanobind/stl/string.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "binding/bindings.hpp"
 #include "binding/pyconv.hpp"
@@ -47,7 +49,7 @@ bool finalizing() {
 // Exit: close every device while Python still works, then keep C++ threads away from Python.
 void shutdown() {
   {
-    nb::gil_scoped_release release;
+    Unlocked release;
     Device::closeAll();
   }
   g_alive = false;
@@ -57,6 +59,12 @@ void shutdown() {
 }  // namespace
 
 bool pythonAlive() { return g_alive.load() && Py_IsInitialized() && !finalizing(); }
+
+Unlocked::~Unlocked() {
+  if (finalizing() || !Py_IsInitialized())
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  PyEval_RestoreThread(state_);
+}
 
 nb::object exceptionObject(const std::exception_ptr& p) {
   try {
@@ -112,7 +120,7 @@ void bindErrors(nb::module_& m) {
       nb::arg("classes"), "Tells the core which Python class stands for each error name.");
   m.def(
       "checkFirmwareError", [](nb::handle status) { return checkFirmwareError(Arg<int>::from(status, "error_code")); },
-      nb::arg("error_code"), nb::sig("def checkFirmwareError(error_code: int) -> int"),
+      nb::arg("error_code").none(), nb::sig("def checkFirmwareError(error_code: int) -> int"),
       "Returns 0 for the status 0; raises the firmware error class of any other firmware status.");
   m.def(
       "printGenericError",
@@ -121,7 +129,7 @@ void bindErrors(nb::module_& m) {
         const std::string text = nb::cast<std::string>(nb::str(err));
         console::print(console::genericErrorText(name, text));
       },
-      nb::arg("err"), nb::sig("def printGenericError(err: BaseException) -> None"),
+      nb::arg("err").none(), nb::sig("def printGenericError(err: BaseException) -> None"),
       "Prints the error's class name, a colon, a space and the error's text.");
   m.def("_shutdown", &shutdown, "Closes every device and stops touching Python (called at exit).");
 
@@ -129,7 +137,8 @@ void bindErrors(nb::module_& m) {
     if (!pythonAlive()) return;
     nb::gil_scoped_acquire gil;
     try {
-      nb::print(nb::str(line.c_str(), line.size()));
+      const std::string text = line + "\n";
+      nb::print(nb::str(text.c_str(), text.size()), nb::str(""));
     } catch (nb::python_error& e) {
       e.discard_as_unraisable("printing a pyzelvo message");
     }
@@ -145,7 +154,7 @@ void bindErrors(nb::module_& m) {
   });
   console::setUnlocker([](const std::function<void()>& f) {
     if (pythonAlive() && PyGILState_Check()) {
-      nb::gil_scoped_release release;
+      Unlocked release;
       f();
     } else {
       f();

@@ -226,11 +226,11 @@ bool checkPinMap(nb::handle pinmap, nb::handle allowed, nb::handle cells) {
 }  // namespace
 
 void bindHelpers(nb::module_& m) {
-  m.def("clearBit", &clearBit, nb::arg("number"), nb::arg("index"),
+  m.def("clearBit", &clearBit, nb::arg("number").none(), nb::arg("index").none(),
         nb::sig("def clearBit(number: int, index: int) -> int"), "number with bit `index` cleared.");
-  m.def("readBit", &readBit, nb::arg("number"), nb::arg("index"), nb::sig("def readBit(number: int, index: int) -> int"),
+  m.def("readBit", &readBit, nb::arg("number").none(), nb::arg("index").none(), nb::sig("def readBit(number: int, index: int) -> int"),
         "Bit `index` of number (0 or 1).");
-  m.def("fillBit", &fillBit, nb::arg("number"), nb::arg("index"), nb::sig("def fillBit(number: int, index: int) -> int"),
+  m.def("fillBit", &fillBit, nb::arg("number").none(), nb::arg("index").none(), nb::sig("def fillBit(number: int, index: int) -> int"),
         "number with bit `index` set.");
   m.def(
       "writeBit",
@@ -238,19 +238,19 @@ void bindHelpers(nb::module_& m) {
         const bool one = nb::cast<bool>(checked(PyObject_RichCompare(value.ptr(), nb::int_(1).ptr(), Py_EQ)));
         return one ? fillBit(number, index) : clearBit(number, index);
       },
-      nb::arg("number"), nb::arg("index"), nb::arg("value"),
+      nb::arg("number").none(), nb::arg("index").none(), nb::arg("value").none(),
       nb::sig("def writeBit(number: int, index: int, value: int) -> int"),
       "fillBit when value is 1, else clearBit.");
   m.def(
       "changeToKORUPort", [](nb::handle slot) { return checked(PyNumber_Subtract(intArg(slot, "slot").ptr(), nb::int_(1).ptr())); },
-      nb::arg("slot"), nb::sig("def changeToKORUPort(slot: int) -> int"), "The wire port of a Koru slot: slot - 1.");
+      nb::arg("slot").none(), nb::sig("def changeToKORUPort(slot: int) -> int"), "The wire port of a Koru slot: slot - 1.");
 
-  m.def("convert2U8ToU16", &unpackInt<std::uint16_t>, nb::arg("int_list"), nb::sig("def convert2U8ToU16(int_list: list[int]) -> int"));
-  m.def("convert4U8ToU32", &unpackInt<std::uint32_t>, nb::arg("int_list"), nb::sig("def convert4U8ToU32(int_list: list[int]) -> int"));
-  m.def("convert8U8ToU64", &unpackInt<std::uint64_t>, nb::arg("int_list"), nb::sig("def convert8U8ToU64(int_list: list[int]) -> int"));
-  m.def("convert2U8ToI16", &unpackInt<std::int16_t>, nb::arg("int_list"), nb::sig("def convert2U8ToI16(int_list: list[int]) -> int"));
-  m.def("convert4U8ToI32", &unpackInt<std::int32_t>, nb::arg("int_list"), nb::sig("def convert4U8ToI32(int_list: list[int]) -> int"));
-  m.def("convert8U8ToI64", &unpackInt<std::int64_t>, nb::arg("int_list"), nb::sig("def convert8U8ToI64(int_list: list[int]) -> int"));
+  m.def("convert2U8ToU16", &unpackInt<std::uint16_t>, nb::arg("int_list").none(), nb::sig("def convert2U8ToU16(int_list: list[int]) -> int"));
+  m.def("convert4U8ToU32", &unpackInt<std::uint32_t>, nb::arg("int_list").none(), nb::sig("def convert4U8ToU32(int_list: list[int]) -> int"));
+  m.def("convert8U8ToU64", &unpackInt<std::uint64_t>, nb::arg("int_list").none(), nb::sig("def convert8U8ToU64(int_list: list[int]) -> int"));
+  m.def("convert2U8ToI16", &unpackInt<std::int16_t>, nb::arg("int_list").none(), nb::sig("def convert2U8ToI16(int_list: list[int]) -> int"));
+  m.def("convert4U8ToI32", &unpackInt<std::int32_t>, nb::arg("int_list").none(), nb::sig("def convert4U8ToI32(int_list: list[int]) -> int"));
+  m.def("convert8U8ToI64", &unpackInt<std::int64_t>, nb::arg("int_list").none(), nb::sig("def convert8U8ToI64(int_list: list[int]) -> int"));
   m.def(
       "convert4U8ToF32",
       [](nb::handle l) {
@@ -258,7 +258,7 @@ void bindHelpers(nb::module_& m) {
         requireWidth(b, 4, "int_list");
         return static_cast<double>(readF32BE(b));
       },
-      nb::arg("int_list"), nb::sig("def convert4U8ToF32(int_list: list[int]) -> float"));
+      nb::arg("int_list").none(), nb::sig("def convert4U8ToF32(int_list: list[int]) -> float"));
   m.def(
       "convert8U8ToF64",
       [](nb::handle l) {
@@ -266,13 +266,13 @@ void bindHelpers(nb::module_& m) {
         requireWidth(b, 8, "int_list");
         return readF64BE(b);
       },
-      nb::arg("int_list"), nb::sig("def convert8U8ToF64(int_list: list[int]) -> float"));
-  m.def("convertU16To2U8", &packInt<std::uint16_t>, nb::arg("value"), nb::sig("def convertU16To2U8(value: int) -> list[int]"));
-  m.def("convertU32To4U8", &packInt<std::uint32_t>, nb::arg("value"), nb::sig("def convertU32To4U8(value: int) -> list[int]"));
-  m.def("convertU64To8U8", &packInt<std::uint64_t>, nb::arg("value"), nb::sig("def convertU64To8U8(value: int) -> list[int]"));
-  m.def("convertI16To2U8", &packInt<std::int16_t>, nb::arg("value"), nb::sig("def convertI16To2U8(value: int) -> list[int]"));
-  m.def("convertI32To4U8", &packInt<std::int32_t>, nb::arg("value"), nb::sig("def convertI32To4U8(value: int) -> list[int]"));
-  m.def("convertI64To8U8", &packInt<std::int64_t>, nb::arg("value"), nb::sig("def convertI64To8U8(value: int) -> list[int]"));
+      nb::arg("int_list").none(), nb::sig("def convert8U8ToF64(int_list: list[int]) -> float"));
+  m.def("convertU16To2U8", &packInt<std::uint16_t>, nb::arg("value").none(), nb::sig("def convertU16To2U8(value: int) -> list[int]"));
+  m.def("convertU32To4U8", &packInt<std::uint32_t>, nb::arg("value").none(), nb::sig("def convertU32To4U8(value: int) -> list[int]"));
+  m.def("convertU64To8U8", &packInt<std::uint64_t>, nb::arg("value").none(), nb::sig("def convertU64To8U8(value: int) -> list[int]"));
+  m.def("convertI16To2U8", &packInt<std::int16_t>, nb::arg("value").none(), nb::sig("def convertI16To2U8(value: int) -> list[int]"));
+  m.def("convertI32To4U8", &packInt<std::int32_t>, nb::arg("value").none(), nb::sig("def convertI32To4U8(value: int) -> list[int]"));
+  m.def("convertI64To8U8", &packInt<std::int64_t>, nb::arg("value").none(), nb::sig("def convertI64To8U8(value: int) -> list[int]"));
   m.def(
       "convertF32To4U8",
       [](nb::handle v) {
@@ -280,7 +280,7 @@ void bindHelpers(nb::module_& m) {
         appendF32BE(out, Arg<double>::from(v, "value"));
         return byteList(out);
       },
-      nb::arg("value"), nb::sig("def convertF32To4U8(value: float) -> list[int]"));
+      nb::arg("value").none(), nb::sig("def convertF32To4U8(value: float) -> list[int]"));
   m.def(
       "convertF64To8U8",
       [](nb::handle v) {
@@ -288,10 +288,10 @@ void bindHelpers(nb::module_& m) {
         appendF64BE(out, Arg<double>::from(v, "value"));
         return byteList(out);
       },
-      nb::arg("value"), nb::sig("def convertF64To8U8(value: float) -> list[int]"));
+      nb::arg("value").none(), nb::sig("def convertF64To8U8(value: float) -> list[int]"));
 
   m.def(
-      "convertU8ListToStr", [](nb::handle l) { return decodeText(Arg<Bytes>::from(l, "int_list")); }, nb::arg("int_list"),
+      "convertU8ListToStr", [](nb::handle l) { return decodeText(Arg<Bytes>::from(l, "int_list")); }, nb::arg("int_list").none(),
       nb::sig("def convertU8ListToStr(int_list: list[int]) -> str"),
       "The bytes up to the first NUL decoded as UTF-8 (invalid bytes become U+FFFD).");
   m.def(
@@ -301,44 +301,44 @@ void bindHelpers(nb::module_& m) {
         for (std::int64_t c : codePoints(Arg<std::string>::from(s, "string"))) out.append(nb::int_(c));
         return out;
       },
-      nb::arg("string"), nb::sig("def convertStrToU8List(string: str) -> list[int]"),
+      nb::arg("string").none(), nb::sig("def convertStrToU8List(string: str) -> list[int]"),
       "The character codes of the text.");
-  m.def("convertIPAddrTo4U8", &ipTo4U8, nb::arg("ip"), nb::sig("def convertIPAddrTo4U8(ip: str) -> list[int]"),
+  m.def("convertIPAddrTo4U8", &ipTo4U8, nb::arg("ip").none(), nb::sig("def convertIPAddrTo4U8(ip: str) -> list[int]"),
         "The four bytes of a dotted IPv4 address.");
-  m.def("convertMACAddrTo6U8", &macTo6U8, nb::arg("mac"), nb::sig("def convertMACAddrTo6U8(mac: str) -> list[int]"),
+  m.def("convertMACAddrTo6U8", &macTo6U8, nb::arg("mac").none(), nb::sig("def convertMACAddrTo6U8(mac: str) -> list[int]"),
         "The hexadecimal fields of a colon-separated MAC address.");
 
-  m.def("convertIntToBinaryList", &binaryList, nb::arg("value_int"), nb::arg("width"),
+  m.def("convertIntToBinaryList", &binaryList, nb::arg("value_int").none(), nb::arg("width").none(),
         nb::sig("def convertIntToBinaryList(value_int: int, width: int) -> list[int]"),
         "Exactly `width` bits of the value, least significant first.");
-  m.def("convertIntToIndexList", &indexList, nb::arg("value"), nb::sig("def convertIntToIndexList(value: int) -> list[int]"),
+  m.def("convertIntToIndexList", &indexList, nb::arg("value").none(), nb::sig("def convertIntToIndexList(value: int) -> list[int]"),
         "Positions of the set bits, ascending.");
-  m.def("convertIndexListToInt", &indexListToInt, nb::arg("index_list"),
+  m.def("convertIndexListToInt", &indexListToInt, nb::arg("index_list").none(),
         nb::sig("def convertIndexListToInt(index_list: list[int]) -> int"), "OR of 1 << index over the indices.");
-  m.def("convertIndexAndBinaryListsToInt", &indexAndBinaryToInt, nb::arg("index_list"), nb::arg("binary_list"),
+  m.def("convertIndexAndBinaryListsToInt", &indexAndBinaryToInt, nb::arg("index_list").none(), nb::arg("binary_list").none(),
         nb::sig("def convertIndexAndBinaryListsToInt(index_list: list[int], binary_list: list[int]) -> int"),
         "OR of (bit << index) over the pairs, bits clamped to 0..1.");
-  m.def("coerce", &coerce, nb::arg("list_"), nb::arg("lower") = 0, nb::arg("upper") = 1,
+  m.def("coerce", &coerce, nb::arg("list_").none(), nb::arg("lower").none() = 0, nb::arg("upper").none() = 1,
         nb::sig("def coerce(list_: list, lower: float = 0, upper: float = 1) -> list"),
         "Every entry clamped to [lower, upper].");
-  m.def("adjustDataList", &adjustDataList, nb::arg("data_list"), nb::arg("list_length") = 8, nb::arg("padding_num") = 0,
+  m.def("adjustDataList", &adjustDataList, nb::arg("data_list").none(), nb::arg("list_length").none() = 8, nb::arg("padding_num").none() = 0,
         nb::sig("def adjustDataList(data_list: list, list_length: int = 8, padding_num: int = 0) -> list"),
         "Truncated or zero-padded to list_length entries (padding_num zeros in front of a short list).");
 
-  m.def("checkInputType", &checkInputType, nb::arg("data"), nb::arg("correct_type"),
+  m.def("checkInputType", &checkInputType, nb::arg("data").none(), nb::arg("correct_type").none(),
         nb::sig("def checkInputType(data: object, correct_type: type | tuple | set) -> None"),
         "InputTypeNotCorrectError unless data is an instance of correct_type.");
-  m.def("checkInputTypeConsistent", &checkInputTypeConsistent, nb::arg("data"), nb::arg("data2"),
+  m.def("checkInputTypeConsistent", &checkInputTypeConsistent, nb::arg("data").none(), nb::arg("data2").none(),
         nb::sig("def checkInputTypeConsistent(data: object, data2: object) -> None"),
         "InputTypeNotConsistentError unless both values have the same type.");
-  m.def("checkEachItemInRange", &checkEachItemInRange, nb::arg("int_list"), nb::arg("low") = 0, nb::arg("high") = 255,
-        nb::arg("msg") = nb::none(),
+  m.def("checkEachItemInRange", &checkEachItemInRange, nb::arg("int_list").none(), nb::arg("low").none() = 0, nb::arg("high").none() = 255,
+        nb::arg("msg").none() = nb::none(),
         nb::sig("def checkEachItemInRange(int_list: list, low: int = 0, high: int = 255, msg: str | None = None) -> None"),
         "InputDataNotInRangeError (with msg) at the first item outside low..high.");
-  m.def("checkFuncPinMap", &checkFuncPinMap, nb::arg("pinmap_list"), nb::arg("allow_state_list"), nb::arg("cell"),
+  m.def("checkFuncPinMap", &checkFuncPinMap, nb::arg("pinmap_list").none(), nb::arg("allow_state_list").none(), nb::arg("cell").none(),
         nb::sig("def checkFuncPinMap(pinmap_list: list, allow_state_list: list, cell: tuple) -> bool"),
         "Whether the pin cell[1] of the map is in one of the allowed states.");
-  m.def("checkPinMap", &checkPinMap, nb::arg("pinmap_list"), nb::arg("allow_state_list"), nb::arg("cell_list"),
+  m.def("checkPinMap", &checkPinMap, nb::arg("pinmap_list").none(), nb::arg("allow_state_list").none(), nb::arg("cell_list").none(),
         nb::sig("def checkPinMap(pinmap_list: list, allow_state_list: list, cell_list: list) -> bool"),
         "checkFuncPinMap for every cell.");
 }

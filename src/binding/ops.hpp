@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "binding/awaitable.hpp"
+#include "binding/errors.hpp"
 #include "binding/pyconv.hpp"
 #include "zelvo/core/call.hpp"
 #include "zelvo/core/device.hpp"
@@ -78,7 +79,7 @@ nb::object runBlocking(Device& self, double timeout, typename OpT::Args& args) {
   using R = typename OpT::Result;
   if constexpr (std::is_void_v<R>) {
     {
-      nb::gil_scoped_release release;
+      Unlocked release;
       Call call = Call::blocking(self, timeout);
       invoke<OpT>(self, call, args).runBlocking();
     }
@@ -86,7 +87,7 @@ nb::object runBlocking(Device& self, double timeout, typename OpT::Args& args) {
   } else {
     std::optional<R> r;
     {
-      nb::gil_scoped_release release;
+      Unlocked release;
       Call call = Call::blocking(self, timeout);
       r.emplace(invoke<OpT>(self, call, args).runBlocking());
     }
@@ -113,8 +114,8 @@ void defBlockingImpl(nb::handle cls, const std::string& name, const std::array<c
     Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
     return runBlocking<OpT>(self, Arg<double>::from(timeout, "timeout"), args);
   };
-  nb::object f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(), nb::arg(names[I])...,
-                                  nb::arg("timeout") = DEFAULT_TIMEOUT, nb::sig(sig.c_str()), doc);
+  nb::object f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(), nb::arg(names[I]).none()...,
+                                  nb::arg("timeout").none() = DEFAULT_TIMEOUT, nb::sig(sig.c_str()), doc);
   nb::setattr(cls, name.c_str(), f);
 }
 
@@ -130,7 +131,7 @@ void defAwaitableImpl(nb::handle cls, const std::string& name, const std::array<
     Device& self = nb::cast<Device&>(self_obj);
     return startAwaitable<OpT>(name, self_obj, Call::awaitable(self), std::move(args));
   };
-  nb::object f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(), nb::arg(names[I])...,
+  nb::object f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(), nb::arg(names[I]).none()...,
                                   nb::sig(sig.c_str()), doc);
   nb::setattr(cls, name.c_str(), f);
 }

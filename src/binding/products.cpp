@@ -4,6 +4,7 @@
 #include <nanobind/stl/string.h>
 
 #include "binding/bindings.hpp"
+#include "binding/errors.hpp"
 #include "binding/modules.hpp"
 #include "binding/pyconv.hpp"
 #include "zelvo/products/product.hpp"
@@ -79,7 +80,7 @@ template <class P, class Base>
 void bindProduct(nb::module_& m, const char* name) {
   const ProductSpec& spec = product(name);
   auto cls = nb::class_<P, Base>(m, name, (spec.model + " (" + name + ")").c_str())
-                 .def(nb::init<>(), nb::call_guard<nb::gil_scoped_release>());
+                 .def(nb::init<>(), nb::call_guard<Unlocked>());
   if (spec.has(ModuleId::System)) bindSystemModule(cls);
   addConstructionData(cls, spec);
 }

@@ -28,7 +28,11 @@ int Arg<int>::from(nb::handle h, const char* name) {
 }
 
 double Arg<double>::from(nb::handle h, const char* name) {
-  if (PyFloat_Check(h.ptr())) return PyFloat_AsDouble(h.ptr());
+  if (PyFloat_Check(h.ptr())) {
+    const double v = PyFloat_AsDouble(h.ptr());
+    if (v != v) throw Error(Err::InputDataNotInRangeError, std::string(name) + " is not a number.");
+    return v;
+  }
   if (PyLong_Check(h.ptr())) {
     const double v = PyLong_AsDouble(h.ptr());
     if (v == -1.0 && PyErr_Occurred()) {

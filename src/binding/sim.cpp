@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "binding/bindings.hpp"
+#include "binding/errors.hpp"
 #include "zelvo/sim/emulator.hpp"
 
 namespace nb = nanobind;
@@ -24,7 +25,7 @@ namespace {
 
 using sim::EmulatedDevice;
 using sim::Emulator;
-using Release = nb::call_guard<nb::gil_scoped_release>;
+using Release = nb::call_guard<Unlocked>;
 
 std::string describe(const EmulatedDevice& d) {
   const auto& p = d.product();
@@ -76,7 +77,12 @@ void bindDevice(nb::module_& s) {
           },
           "The 8-character serial number the device reports.")
       .def_prop_rw(
-          "alias", [](const EmulatedDevice& d) { return d.firmware().alias(); },
+          "alias",
+          [](const EmulatedDevice& d) {
+            // The driver may have stored any bytes; show them as the driver would read them.
+            const std::string raw = d.firmware().alias();
+            return nb::steal<nb::str>(PyUnicode_DecodeUTF8(raw.data(), static_cast<Py_ssize_t>(raw.size()), "replace"));
+          },
           [](EmulatedDevice& d, std::string alias) {
             if (!d.firmware().setAlias(std::move(alias)))
               throw std::invalid_argument("an alias is at most 32 bytes of UTF-8");

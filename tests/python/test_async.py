@@ -82,11 +82,7 @@ async def test_single_echo_returns_none_without_a_reply(tavra):
     assert await dev._echoPacketWithRetry_async(GET_SERIAL_NUMBER, []) == emu_dev.serial_number.encode()
 
 
-NONE_REJECTED_BY_NANOBIND = pytest.mark.xfail(
-    strict=True, reason="None is refused by nanobind's argument matching with a builtin TypeError")
-
-
-@pytest.mark.parametrize("args", [("0",), (0.0,), ([0],), pytest.param((None,), marks=NONE_REJECTED_BY_NANOBIND)])
+@pytest.mark.parametrize("args", [("0",), (0.0,), ([0],), (None,)])
 def test_argument_types_are_checked_at_call_time(tavra, args):
     dev, emu_dev = tavra
     with pytest.raises(z.InputTypeNotCorrectError):

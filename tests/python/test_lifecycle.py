@@ -194,9 +194,7 @@ def run_without_close(mode):
     return proc, time.monotonic() - start
 
 
-@pytest.mark.parametrize("mode", ["idle", pytest.param("pending", marks=pytest.mark.xfail(
-    strict=True, reason="the woken daemon thread re-takes the GIL in ~gil_scoped_release during "
-                        "finalisation: pthread_exit unwinds a noexcept frame and the process aborts"))])
+@pytest.mark.parametrize("mode", ["idle", "pending"])
 def test_interpreter_exits_cleanly_without_close(mode):
     proc, elapsed = run_without_close(mode)
     assert elapsed < 5
@@ -205,7 +203,6 @@ def test_interpreter_exits_cleanly_without_close(mode):
     assert "Connected to 127.0.0.1 (Tavra-A)" in proc.stdout and "END" in proc.stdout
 
 
-@pytest.mark.xfail(strict=True, reason="the emulator closes first at exit; the devices report the lost connections")
 def test_exit_without_close_reports_no_lost_connections():
     proc, _ = run_without_close("idle")
     assert "ConnectionLost" not in proc.stdout.split("END", 1)[1]

@@ -30,17 +30,14 @@ double attemptWait(double timeout, int num_retries) {
 Op<Bytes> Call::echo(int cmd, Bytes payload) {
   const ReplyKey key = replyKeyFor(cmd, payload);
   const Bytes frame = buildFrame(cmd, payload);
-  const TimePoint start = Clock::now();
 
   auto gate_source = device_->gates().source(key);
   co_await WaitFor<Unit, KeyGates::KeySource>(mode_, gate_source, std::nullopt, device_->connectionError());
   KeyGates::Ticket ticket(&device_->gates(), key);
 
-  // Times are counted from when the request could go out, not from when it queued for its key.
-  const TimePoint begin = std::max(start, Clock::now());
-  const auto at = [begin](double s) {
-    return begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
-  };
+  // Times are counted from when the request can go out, not from when it queued for its key.
+  const TimePoint begin = Clock::now();
+  const auto at = [begin](double s) { return later(begin, s); };
   device_->replies().discard(key);
   auto source = device_->replies().source(key);
   const double per_attempt = attemptWait(timeout_, num_retries_);

@@ -85,7 +85,9 @@ void Device::close(bool verbose, bool silent) {
   console::withoutInterpreterLock([this] { shutdownTransport(); });
   for (auto& hook : close_hooks_) hook();
   close_hooks_.clear();
-  replies_.abortWaiters();
+  // Calls still waiting end at once with the connection error. Not at interpreter exit (silent):
+  // a daemon thread's call then keeps waiting quietly until the process is gone.
+  if (!silent) replies_.abortWaiters();
   if (verbose && !silent) printLine("Closed handle (" + model_ + ")");
 }
 
@@ -113,12 +115,16 @@ void Device::clearStreamSink(const StreamKey& key) {
 }
 
 void Device::reportDropped(int cmd, std::size_t have, std::size_t need, const char* what) {
-  const auto now = std::chrono::steady_clock::now();
-  if (now - drop_window_ > kDropReportWindow) {
-    drop_window_ = now;
-    drops_in_window_ = 0;
+  {
+    // Both channels of a Wi-Fi device report here.
+    std::lock_guard lock(drop_m_);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - drop_window_ > kDropReportWindow) {
+      drop_window_ = now;
+      drops_in_window_ = 0;
+    }
+    if (++drops_in_window_ > kDropReportsPerWindow) return;
   }
-  if (++drops_in_window_ > kDropReportsPerWindow) return;
   console::printGenericError(Error(Err::FirmwareOtherError,
                                    "Dropped a " + std::string(what) + " frame with code " + std::to_string(cmd) +
                                        ": payload of " + std::to_string(have) + " bytes, at least " +

@@ -37,7 +37,8 @@ class Device {
 
   // Closes the device: disconnects when connected (printing that as a disconnect does), ends the
   // receive threads, releases module resources, ends waits still in progress. Idempotent; prints
-  // "Closed handle (<model>)" when verbose. `silent` suppresses every message (interpreter exit).
+  // "Closed handle (<model>)" when verbose. `silent` (interpreter exit) prints nothing and leaves
+  // waiting calls alone.
   void close(bool verbose = true, bool silent = false);
 
   // Filing of received frames.
@@ -106,6 +107,7 @@ class Device {
   std::map<StreamKey, StreamSink> sinks_;
   std::unordered_map<std::type_index, void*> modules_;
   std::vector<std::function<void()>> close_hooks_;
+  std::mutex drop_m_;
   std::chrono::steady_clock::time_point drop_window_{};
   int drops_in_window_ = 0;
 };

@@ -36,6 +36,7 @@ void ReplyPool::abortWaiters() {
   std::vector<std::shared_ptr<Slot<Bytes>>> all;
   {
     std::lock_guard lock(m_);
+    closed_ = true;
     for (auto& [key, q] : waiting_)
       for (auto& s : q) all.push_back(std::move(s));
     waiting_.clear();
@@ -50,6 +51,11 @@ std::map<ReplyKey, Bytes> ReplyPool::snapshot() const {
 
 bool ReplyPool::KeySource::takeOrSubscribe(const std::shared_ptr<Slot<Bytes>>& s) {
   std::lock_guard lock(pool.m_);
+  if (pool.closed_) {
+    std::coroutine_handle<> none;  // not armed yet: nothing to resume
+    s->finish(WaitResult::Aborted, none);
+    return true;
+  }
   auto it = pool.unclaimed_.find(key);
   if (it != pool.unclaimed_.end()) {
     std::coroutine_handle<> none;  // the slot is not armed yet: nothing to resume

@@ -29,7 +29,7 @@ class ReplyPool {
   void put(ReplyKey key, Bytes payload);
   // Drops an unclaimed reply (before a new request with the same key is sent).
   void discard(ReplyKey key);
-  // Ends every wait with Aborted (the device is closing).
+  // Ends every wait with Aborted, now and from now on (the device is closing).
   void abortWaiters();
   std::map<ReplyKey, Bytes> snapshot() const;
 
@@ -46,6 +46,7 @@ class ReplyPool {
   mutable std::mutex m_;
   std::unordered_map<ReplyKey, Bytes> unclaimed_;
   std::unordered_map<ReplyKey, std::deque<std::shared_ptr<Slot<Bytes>>>> waiting_;
+  bool closed_ = false;
 };
 
 // Same-key requests of one device are serialised: a FIFO gate per key, usable by both families.

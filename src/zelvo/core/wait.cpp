@@ -1,17 +1,21 @@
 #include "zelvo/core/wait.hpp"
 
+#include <algorithm>
 #include <map>
 #include <thread>
 #include <unordered_map>
 
 namespace zelvo {
 
-TimePoint deadlineAfter(double seconds) {
-  // Clamp so that huge time-outs do not overflow the clock's representation.
+TimePoint later(TimePoint base, double seconds) {
+  // About 30 years: far beyond any wait, far inside the clock's range.
   constexpr double kMaxSeconds = 1e9;
-  if (seconds > kMaxSeconds) seconds = kMaxSeconds;
-  return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  if (!(seconds == seconds)) seconds = 0;  // NaN
+  seconds = std::clamp(seconds, -kMaxSeconds, kMaxSeconds);
+  return base + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
+
+TimePoint deadlineAfter(double seconds) { return later(Clock::now(), seconds); }
 
 double secondsUntil(TimePoint t) { return std::chrono::duration<double>(t - Clock::now()).count(); }
 

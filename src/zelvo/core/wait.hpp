@@ -20,7 +20,10 @@ namespace zelvo {
 using Clock = std::chrono::steady_clock;
 using TimePoint = Clock::time_point;
 
-// now + seconds on the monotonic clock (negative seconds give a deadline already past).
+// base + seconds, clamped so that huge (or infinite) time-outs stay far in the future instead of
+// overflowing; negative seconds give a time before base, NaN counts as 0.
+TimePoint later(TimePoint base, double seconds);
+// now + seconds on the monotonic clock.
 TimePoint deadlineAfter(double seconds);
 double secondsUntil(TimePoint t);
 
@@ -139,6 +142,11 @@ class WaitFor {
         slot_(std::make_shared<Slot<T>>()) {}
 
   bool await_ready() {
+    // A cancelled operation takes nothing more, not even what is already there.
+    if (mode_.cancel && mode_.cancel->cancelled()) {
+      slot_->finishNow(WaitResult::Cancelled);
+      return true;
+    }
     if (source_.takeOrSubscribe(slot_)) return true;
     if (deadline_ && Clock::now() >= *deadline_) {
       slot_->finishNow(WaitResult::Timeout);
@@ -146,10 +154,6 @@ class WaitFor {
     }
     if (mode_.blocking) {
       slot_->waitUntil(deadline_);
-      return true;
-    }
-    if (mode_.cancel && mode_.cancel->cancelled()) {
-      slot_->finishNow(WaitResult::Cancelled);
       return true;
     }
     return false;
