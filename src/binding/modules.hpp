@@ -3,8 +3,15 @@
 
 #include <nanobind/nanobind.h>
 
+#include "zelvo/products/catalogue.hpp"
+
 namespace zelvo::py {
 
 void bindSystemModule(nanobind::handle cls);
+void bindDataLogger(nanobind::handle cls);
+void bindDIOModule(nanobind::handle cls);
+// AIModule, AI24BitStreamingModule (both built on the streaming AI module) and AI24BitModule.
+void bindAIModule(nanobind::handle cls);
+void bindAI24BitModule(nanobind::handle cls);
 
 }  // namespace zelvo::py

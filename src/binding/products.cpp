@@ -81,7 +81,12 @@ void bindProduct(nb::module_& m, const char* name) {
   const ProductSpec& spec = product(name);
   auto cls = nb::class_<P, Base>(m, name, (spec.model + " (" + name + ")").c_str())
                  .def(nb::init<>(), nb::call_guard<Unlocked>());
-  if (spec.has(ModuleId::System)) bindSystemModule(cls);
+  using M = ModuleId;
+  if (spec.has(M::System)) bindSystemModule(cls);
+  if (spec.has(M::DataLogger)) bindDataLogger(cls);
+  if (spec.has(M::DIO)) bindDIOModule(cls);
+  if (spec.has(M::AI) || spec.has(M::AI24BitStreaming)) bindAIModule(cls);
+  if (spec.has(M::AI24Bit)) bindAI24BitModule(cls);
   addConstructionData(cls, spec);
 }
 

@@ -4,7 +4,10 @@
 #include <memory>
 #include <vector>
 
+#include "zelvo/analog/ai_module.hpp"
+#include "zelvo/analog/data_logger.hpp"
 #include "zelvo/core/console.hpp"
+#include "zelvo/dio/dio_module.hpp"
 #include "zelvo/core/device.hpp"
 #include "zelvo/products/catalogue.hpp"
 #include "zelvo/system/system_module.hpp"
@@ -15,6 +18,10 @@ namespace zelvo {
 // can reach it; close hooks release module workers at close().
 struct ModuleSet {
   std::unique_ptr<SystemModule> system;
+  std::unique_ptr<DataLogger> logger;
+  std::unique_ptr<DIOModule> dio;
+  std::unique_ptr<AIModule> ai;        // AIModule and AI24BitStreamingModule products
+  std::unique_ptr<AI24BitModule> ai24;  // on-demand 24-bit products
 };
 
 // Creates the modules the product's catalogue entry lists.

@@ -7,6 +7,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "zelvo/sim/peripherals.hpp"
 #include "zelvo/sim/system_firmware.hpp"
 
 namespace zelvo::sim {
@@ -79,6 +80,7 @@ Firmware::Firmware(ProductSpec prod, FirmwareConfig cfg)
   if (cfg.serial.empty()) cfg.serial = freshSerialNumber();
   if (!setSerialNumber(cfg.serial)) throw std::invalid_argument("a serial number is 8 printable ASCII characters");
   system_ = &addModule<SystemFirmware>();
+  installPeripherals(*this);
 }
 
 Firmware::~Firmware() = default;

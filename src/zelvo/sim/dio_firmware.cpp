@@ -1,0 +1,7 @@
+#include "zelvo/sim/dio_firmware.hpp"
+
+namespace zelvo::sim {
+
+void DioFirmware::install(Firmware&) {}
+
+}  // namespace zelvo::sim
