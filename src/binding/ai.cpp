@@ -1,12 +1,259 @@
-// The analog input modules' operations.
+// The analog input modules' operations, checks and state.
+#include <nanobind/ndarray.h>
+#include <nanobind/stl/shared_ptr.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
+
+
 #include "binding/modules.hpp"
 #include "binding/ops.hpp"
 #include "zelvo/analog/ai_module.hpp"
 
 namespace zelvo::py {
 
-void bindAIModule(nb::handle) {}
+// Streamed samples as a list of rows (lists of volts).
+template <>
+struct Result<SampleRows> {
+  static constexpr const char* pyName = "list[list[float]]";
+  static nb::object to(const SampleRows& s) {
+    nb::list out = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(s.rows)));
+    for (std::size_t r = 0; r < s.rows; ++r) {
+      PyObject* row = PyList_New(static_cast<Py_ssize_t>(s.width));
+      for (std::size_t c = 0; c < s.width; ++c)
+        PyList_SET_ITEM(row, static_cast<Py_ssize_t>(c), PyFloat_FromDouble(s.values[r * s.width + c]));
+      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(r), row);
+    }
+    return out;
+  }
+};
 
-void bindAI24BitModule(nb::handle) {}
+namespace {
+
+// The same samples as a numpy array (rows x channels, float64).
+struct SampleArray {
+  SampleRows rows;
+};
+
+}  // namespace
+
+template <>
+struct Result<SampleArray> {
+  static constexpr const char* pyName = "numpy.typing.NDArray[numpy.float64]";
+  // The array takes over the values read from the queues: no further copy.
+  static nb::object to(SampleArray&& a) {
+    auto* values = new std::vector<double>(std::move(a.rows.values));
+    nb::capsule owner(values, [](void* p) noexcept { delete static_cast<std::vector<double>*>(p); });
+    const std::size_t shape[2] = {a.rows.rows, a.rows.width};
+    return nb::cast(nb::ndarray<nb::numpy, double, nb::ndim<2>>(values->data(), 2, shape, owner));
+  }
+  static nb::object to(const SampleArray& a) { return to(SampleArray{a.rows}); }
+};
+
+namespace {
+
+using AI = AIModule;
+
+AIModule& ai(Device& d) { return moduleOf<AIModule>(d); }
+
+// The array form of the streaming read: the same read, handed over as one array.
+struct ArrayRead {
+  static Op<SampleArray> run(AIModule& m, Call& c, int port, std::int64_t n, double delay) {
+    // (A named result: GCC 12 mishandles a co_await inside an aggregate initialiser.)
+    SampleRows rows = co_await m.readStreaming(c, port, n, delay);
+    co_return SampleArray{std::move(rows)};
+  }
+};
+
+void requireNumpy() {
+  try {
+    nb::module_::import_("numpy");
+  } catch (nb::python_error&) {
+    PyErr_Clear();
+    throw nb::import_error("AI_readStreamingArray needs numpy: pip install numpy");
+  }
+}
+
+template <class F>
+void method(nb::handle cls, const char* name, F&& fn, const char* sig, const char* doc) {
+  nb::setattr(cls, name, nb::cpp_function(std::forward<F>(fn), nb::scope(cls), nb::name(name), nb::is_method(),
+                                          nb::sig(sig), doc));
+}
+
+template <class F>
+void property(nb::handle cls, const char* name, F&& get, const char* doc) {
+  nb::setattr(cls, name,
+              nb::handle(reinterpret_cast<PyObject*>(&PyProperty_Type))(
+                  nb::cpp_function(std::forward<F>(get), nb::is_method()), nb::none(), nb::none(), doc));
+}
+
+const nb::object kRequired;
+
+// Operations and state shared by the 16-bit and the 24-bit streaming module.
+void bindStreamingCommon(nb::handle cls) {
+  defOp<&AI::open>(cls, "AI_open", {"port"}, "Opens the analog inputs of the port; 0 or a negative error code.");
+  defOp<&AI::close>(cls, "AI_close", {"port"}, "Closes the analog inputs; no new samples are converted after it.");
+  defOp<&AI::openStreaming>(cls, "AI_openStreaming", {"port"}, "Prepares streaming on the port.");
+  defOp<&AI::startStreaming>(cls, "AI_startStreaming", {"port"}, "Starts streaming (no reply is awaited).");
+  defOp<&AI::closeStreaming>(cls, "AI_closeStreaming", {"port"}, "Stops streaming.");
+  defOp<&AI::setMode>(cls, "AI_setMode", {"port", "mode"}, "0 on demand, 1 N samples, 2 continuous.");
+  defOp<&AI::setNumSamples>(cls, "AI_setNumSamples", {"port", "num_samples"}, "Samples of an N-samples acquisition.");
+  defOp<&AI::setSamplingRate>(cls, "AI_setSamplingRate", {"port", "sampling_rate"}, "Sampling rate in Hz.");
+  defOp<&AI::readOnDemand>(cls, "AI_readOnDemand", {"port"}, "One sample of every enabled channel, in volts.");
+
+  OpSignature<3> read;
+  read.names = {"port", "num_samples", "delay"};
+  read.defaults = {kRequired, kRequired, nb::float_(kReadStreamingDelay)};
+  read.timeout = false;
+  defOpWith<&AI::readStreaming>(cls, "AI_readStreaming", read,
+                            "Up to num_samples streamed samples (rows of volts, chip selects side by side), waiting "
+                            "at most `delay` seconds for them.");
+  // The array form: the same read as one numpy array (rows x channels, float64).
+  nb::setattr(cls, "AI_readStreamingArray",
+              nb::cpp_function(
+                  [](Device& d, nb::handle port, nb::handle num, nb::handle delay) -> nb::object {
+                    requireNumpy();
+                    const int p = Arg<int>::from(port, "port");
+                    const std::int64_t n = Arg<std::int64_t>::from(num, "num_samples");
+                    const double wait = Arg<double>::from(delay, "delay");
+                    std::optional<SampleArray> out;
+                    {
+                      Unlocked release;
+                      Call call = Call::blocking(d);
+                      out.emplace(ArrayRead::run(ai(d), call, p, n, wait).runBlocking());
+                    }
+                    return Result<SampleArray>::to(std::move(*out));
+                  },
+                  nb::scope(cls), nb::name("AI_readStreamingArray"), nb::is_method(), argOf("port", kRequired),
+                  argOf("num_samples", kRequired), argOf("delay", nb::float_(kReadStreamingDelay)),
+                  nb::sig("def AI_readStreamingArray(self, port: int, num_samples: int, delay: float = 0.005) -> "
+                          "numpy.typing.NDArray[numpy.float64]"),
+                  "AI_readStreaming as a numpy array (rows x channels, float64), filled straight from the queues."));
+  nb::setattr(cls, "AI_readStreamingArray_async",
+              nb::cpp_function(
+                  [](nb::handle self, nb::handle port, nb::handle num, nb::handle delay) -> nb::object {
+                    requireNumpy();
+                    const int p = Arg<int>::from(port, "port");
+                    const std::int64_t n = Arg<std::int64_t>::from(num, "num_samples");
+                    const double wait = Arg<double>::from(delay, "delay");
+                    Device& d = nb::cast<Device&>(self);
+                    return makeAwaitable<SampleArray>(
+                        "AI_readStreamingArray_async", self, Call::awaitable(d),
+                        [&d, p, n, wait](Call& c) { return ArrayRead::run(ai(d), c, p, n, wait); });
+                  },
+                  nb::scope(cls), nb::name("AI_readStreamingArray_async"), nb::is_method(), argOf("port", kRequired),
+                  argOf("num_samples", kRequired), argOf("delay", nb::float_(kReadStreamingDelay)),
+                  nb::sig("def AI_readStreamingArray_async(self, port: int, num_samples: int, delay: float = 0.005) "
+                          "-> collections.abc.Coroutine[typing.Any, typing.Any, numpy.typing.NDArray[numpy.float64]]"),
+                  "AI_readStreaming_async as a numpy array (rows x channels, float64)."));
+  method(
+      cls, "AI_getDroppedSamples", [](Device& d, nb::handle port) { return ai(d).droppedSamples(Arg<int>::from(port, "port")); },
+      "def AI_getDroppedSamples(self, port: int) -> int",
+      "Samples of the port dropped so far because its signal queue was full (the application read too slowly).");
+
+  // Checks and bookkeeping.
+  method(cls, "_checkAIPort", [](Device& d, nb::handle port) { ai(d).checkPort(Arg<int>::from(port, "port")); return true; },
+         "def _checkAIPort(self, port: int) -> bool", "AIPortNotAvaliableError unless the port has analog inputs.");
+  method(cls, "_checkAIMode", [](Device&, nb::handle mode) { AI::checkMode(Arg<int>::from(mode, "mode")); return true; },
+         "def _checkAIMode(self, mode: int) -> bool", "AIModeNotAvaliableError unless mode is 0, 1 or 2.");
+  method(cls, "_checkAIChannel",
+         [](Device&, nb::handle ch) { AI::checkChannel(Arg<int>::from(ch, "channel")); return true; },
+         "def _checkAIChannel(self, channel: int) -> bool", "AIChannelNotAvaliableError unless 1 to 8.");
+  method(cls, "_checkAIChipSelect",
+         [](Device&, nb::handle cs) { AI::checkChipSelect(Arg<std::int64_t>::from(cs, "chip_select")); return true; },
+         "def _checkAIChipSelect(self, chip_select: int) -> bool", "AICSNotAvaliableError unless 0, 1 or 2.");
+  method(cls, "_checkAITriggerMode",
+         [](Device&, nb::handle mode) { AI::checkTriggerMode(Arg<int>::from(mode, "mode")); return true; },
+         "def _checkAITriggerMode(self, mode: int) -> bool", "AITriggerModeNotAvaliableError unless 0 to 6.");
+  method(cls, "_ckeckAISamplingRate",
+         [](Device& d, nb::handle port, nb::handle rate) {
+           ai(d).checkSamplingRate(Arg<int>::from(port, "port"), Arg<double>::from(rate, "sampling_rate"));
+           return true;
+         },
+         "def _ckeckAISamplingRate(self, port: int, sampling_rate: float) -> bool",
+         "AIRateNotVaildError when the rate is above the model's limit.");
+  method(cls, "_convertAITriggerModeToMask",
+         [](Device&, nb::handle mode) { return AI::triggerModeToMask(Arg<int>::from(mode, "mode")); },
+         "def _convertAITriggerModeToMask(self, mode: int) -> int", "The trigger sources of a mode as a 3-bit mask.");
+  method(cls, "_AI_changePortToIndex",
+         [](Device& d, nb::handle port, nb::handle cs) -> nb::object {
+           auto i = ai(d).changePortToIndex(Arg<int>::from(port, "port"), Arg<int>::from(cs, "chip_select"));
+           return i ? nb::object(nb::int_(*i)) : nb::object(nb::none());
+         },
+         "def _AI_changePortToIndex(self, port: int, chip_select: int) -> int | None",
+         "Position of (port, chip select) in the queue lists (None: it has none).");
+  method(cls, "_AI_getPinMapPort", [](Device& d) { return ai(d).pinMapPorts(); },
+         "def _AI_getPinMapPort(self) -> list[int]", "The device pin-map ports that carry analog inputs.");
+  method(cls, "_AI_free", [](Device& d) { ai(d).free(); }, "def _AI_free(self) -> None",
+         "Ends stream conversion for good (the product's close runs it).");
+
+  // State.
+  property(cls, "ai_num_channels", [](Device& d) { return ai(d).numChannels(); }, "Channels per sample.");
+  property(cls, "ai_strm_cmd", [](Device& d) { return ai(d).streamCmd(); }, "Code of the stream packets.");
+  property(cls, "ai_mode", [](Device& d) { return ai(d).mode(); }, "Last mode set by AI_setMode.");
+  property(cls, "ai_open_flag", [](Device& d) { return ai(d).isOpen(); }, "True while the module is open.");
+  property(cls, "ai_killed", [](Device& d) { return ai(d).killed(); }, "True once _AI_free has run.");
+  property(cls, "chip_select_p0", [](Device& d) { return ai(d).chipSelects(0); }, "Enabled chip selects of port 0.");
+  property(cls, "chip_select_p1", [](Device& d) { return ai(d).chipSelects(1); }, "Enabled chip selects of port 1.");
+  property(cls, "chip_select_p3", [](Device& d) { return ai(d).chipSelects(3); }, "Enabled chip selects of port 3.");
+  property(cls, "ai_data_queue_list",
+           [](Device& d) {
+             nb::list out;
+             for (const auto& k : ai(d).dataQueueKeys()) out.append(d.streams().queue(k));
+             return out;
+           },
+           "The raw stream queues the module reads (packets wait there while the module is closed).");
+  property(cls, "ai_signal_queue_list",
+           [](Device& d) {
+             nb::list out;
+             for (const auto& q : ai(d).signalQueues()) out.append(q);
+             return out;
+           },
+           "The queues of converted samples, one per (port, chip select).");
+}
+
+}  // namespace
+
+void bindAIModule(nb::handle cls) {
+  const ProductSpec& spec = product(nb::cast<std::string>(cls.attr("__name__")));
+  bindStreamingCommon(cls);
+  if (spec.has(ModuleId::AI24BitStreaming)) return;  // the 24-bit streaming model has only the above
+  property(cls, "ai_echo_cmd", [](Device& d) { return ai(d).echoCmd(); }, "Code of the on-demand read.");
+  defOp<&AI::enableChannel>(cls, "AI_enableChannel", {"port", "channel"}, "Enables channels 0 to channel - 1.");
+  OpSignature<2> cs;
+  cs.names = {"slot", "chip_select"};
+  nb::list zero;
+  zero.append(0);
+  cs.defaults = {kRequired, zero};
+  defOpWith<&AI::enableCS>(cls, "AI_enableCS", cs, "Enables the chip selects of a slot (the modular controller).");
+  defOp<&AI::setTriggerMode>(cls, "AI_setTriggerMode", {"port", "mode"}, "Which sources may start streaming (0 to 6).");
+  defOp<&AI::getDataRTC>(cls, "_AI_getDataRTC", {"port"}, "One read of the clock-triggered on-demand mode.");
+  defOp<&AI::getCounter>(cls, "_AI_getCounter", {"port"}, "Nine 32-bit counters of the acquisition.");
+  defOp<&AI::clearBufferStatus>(cls, "_AI_clearBufferStatus", {"port"}, "Resets the device's AI buffer.");
+  defOp<&AI::readBufferStatus>(cls, "_AI_readBufferStatus", {"port"}, "Four 32-bit words of buffer status.");
+  defOp<&AI::checkAIPinState>(cls, "_checkAIPinState", {"port", "allow_state"},
+                              "True when every analog pin is in one of the allowed modes, else AIPortNotAvaliableError.");
+}
+
+void bindAI24BitModule(nb::handle cls) {
+  using A = AI24BitModule;
+  defOp<&A::open>(cls, "AI_open", {"port"}, "Returns 0 (the 24-bit inputs need no opening).");
+  defOp<&A::close>(cls, "AI_close", {"port"}, "Returns 0.");
+  defOp<&A::readOnDemand>(cls, "AI_readOnDemand", {"port"}, "Eight values of the port on the model's full scale.");
+  method(cls, "_checkAIPort",
+         [](Device& d, nb::handle port) { moduleOf<A>(d).checkPort(Arg<int>::from(port, "port")); return true; },
+         "def _checkAIPort(self, port: int) -> bool", "AIPortNotAvaliableError unless the port has analog inputs.");
+}
+
+void bindSignalQueue(nb::module_& m) {
+  nb::class_<SampleQueue>(m, "SignalQueue", "Converted samples of one (port, chip select), oldest first.")
+      .def("qsize", &SampleQueue::size, "Queued samples.")
+      .def("empty", [](const SampleQueue& q) { return q.size() == 0; })
+      .def("__len__", &SampleQueue::size)
+      .def_prop_ro("dropped", &SampleQueue::dropped, "Samples dropped because the queue was full.")
+      .def_prop_ro("maxsize", &SampleQueue::capacity)
+      .def("__repr__", [](const SampleQueue& q) {
+        return "<SignalQueue " + std::to_string(q.size()) + " samples, " + std::to_string(q.dropped()) + " dropped>";
+      });
+}
 
 }  // namespace zelvo::py

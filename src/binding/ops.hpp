@@ -54,11 +54,27 @@ struct DeviceOp<Fn> {
 template <std::size_t>
 using HandleAt = nb::handle;
 
-// "name: type, name: type" for the parameters of an operation.
+// How an operation's Python methods look beyond its arguments.
+template <std::size_t N>
+struct OpSignature {
+  OpSignature() = default;
+  explicit OpSignature(const std::array<const char*, N>& n) : names(n) {}
+  std::array<const char*, N> names{};
+  // Default values (a null object: the argument is required).
+  std::array<nb::object, N> defaults{};
+  // Whether the blocking method ends with timeout=3 (exchanges do; local operations do not).
+  bool timeout = true;
+};
+
+// "name: type[ = default], ..." for the parameters of an operation.
 template <class Args, std::size_t... I>
-std::string paramList(const std::array<const char*, sizeof...(I)>& names, std::index_sequence<I...>) {
+std::string paramList(const OpSignature<sizeof...(I)>& sig, std::index_sequence<I...>) {
   std::string s;
-  ((s += std::string(", ") + names[I] + ": " + Arg<std::tuple_element_t<I, Args>>::pyName), ...);
+  auto one = [&](const char* name, const char* type, const nb::object& def) {
+    s += std::string(", ") + name + ": " + type;
+    if (def.is_valid()) s += " = " + std::string(nb::repr(def).c_str());
+  };
+  (one(sig.names[I], Arg<std::tuple_element_t<I, Args>>::pyName, sig.defaults[I]), ...);
   return s;
 }
 
@@ -67,6 +83,10 @@ Args convertArgs(const std::array<const char*, sizeof...(I)>& names, std::index_
                  const std::array<nb::handle, sizeof...(I)>& h) {
   return Args{Arg<std::tuple_element_t<I, Args>>::from(h[I], names[I])...};
 }
+
+// The argument descriptions for nanobind: every argument accepts None (so the library's own type
+// check reports it), with its default where it has one.
+inline nb::arg_v argOf(const char* name, const nb::object& def) { return nb::arg_v(nb::arg(name).none(), nb::object(def)); }
 
 template <class OpT, class Tuple>
 auto invoke(Device& d, Call& c, Tuple& args) {
@@ -105,44 +125,65 @@ nb::object startAwaitable(const std::string& name, nb::handle self_obj, std::sha
 }
 
 template <class OpT, std::size_t... I>
-void defBlockingImpl(nb::handle cls, const std::string& name, const std::array<const char*, sizeof...(I)>& names,
-                     const char* doc, std::index_sequence<I...> seq) {
+void defBlockingImpl(nb::handle cls, const std::string& name, const OpSignature<sizeof...(I)>& sig, const char* doc,
+                     std::index_sequence<I...> seq) {
   using Args = typename OpT::Args;
-  const std::string sig = "def " + name + "(self" + paramList<Args>(names, seq) + ", timeout: float = 3) -> " +
-                          Result<typename OpT::Result>::pyName;
-  auto fn = [names](Device& self, HandleAt<I>... h, nb::handle timeout) -> nb::object {
-    Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
-    return runBlocking<OpT>(self, Arg<double>::from(timeout, "timeout"), args);
-  };
-  nb::object f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(), nb::arg(names[I]).none()...,
-                                  nb::arg("timeout").none() = DEFAULT_TIMEOUT, nb::sig(sig.c_str()), doc);
+  const std::string text = "def " + name + "(self" + paramList<Args>(sig, seq) +
+                           (sig.timeout ? ", timeout: float = 3) -> " : ") -> ") +
+                           Result<typename OpT::Result>::pyName;
+  const auto names = sig.names;
+  nb::object f;
+  if (sig.timeout) {
+    auto fn = [names](Device& self, HandleAt<I>... h, nb::handle timeout) -> nb::object {
+      Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
+      return runBlocking<OpT>(self, Arg<double>::from(timeout, "timeout"), args);
+    };
+    f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(),
+                         argOf(sig.names[I], sig.defaults[I])..., nb::arg("timeout").none() = DEFAULT_TIMEOUT,
+                         nb::sig(text.c_str()), doc);
+  } else {
+    auto fn = [names](Device& self, HandleAt<I>... h) -> nb::object {
+      Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
+      return runBlocking<OpT>(self, DEFAULT_TIMEOUT, args);
+    };
+    f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(),
+                         argOf(sig.names[I], sig.defaults[I])..., nb::sig(text.c_str()), doc);
+  }
   nb::setattr(cls, name.c_str(), f);
 }
 
 template <class OpT, std::size_t... I>
-void defAwaitableImpl(nb::handle cls, const std::string& name, const std::array<const char*, sizeof...(I)>& names,
-                      const char* doc, std::index_sequence<I...> seq) {
+void defAwaitableImpl(nb::handle cls, const std::string& name, const OpSignature<sizeof...(I)>& sig, const char* doc,
+                      std::index_sequence<I...> seq) {
   using Args = typename OpT::Args;
-  const std::string sig = "def " + name + "(self" + paramList<Args>(names, seq) +
-                          ") -> collections.abc.Coroutine[typing.Any, typing.Any, " +
-                          Result<typename OpT::Result>::pyName + "]";
+  const std::string text = "def " + name + "(self" + paramList<Args>(sig, seq) +
+                           ") -> collections.abc.Coroutine[typing.Any, typing.Any, " +
+                           Result<typename OpT::Result>::pyName + "]";
+  const auto names = sig.names;
   auto fn = [names, name](nb::handle self_obj, HandleAt<I>... h) -> nb::object {
     Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
     Device& self = nb::cast<Device&>(self_obj);
     return startAwaitable<OpT>(name, self_obj, Call::awaitable(self), std::move(args));
   };
-  nb::object f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(), nb::arg(names[I]).none()...,
-                                  nb::sig(sig.c_str()), doc);
+  nb::object f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(),
+                                  argOf(sig.names[I], sig.defaults[I])..., nb::sig(text.c_str()), doc);
   nb::setattr(cls, name.c_str(), f);
 }
 
-// Both methods of a module operation: defOp<&SystemModule::getRTC>(cls, "Sys_getRTC", {}, doc).
+// Both methods of a module operation, with defaults or without a time-out (see OpSignature).
 template <auto Fn, std::size_t N = std::tuple_size_v<typename ModuleOp<Fn>::Args>>
-void defOp(nb::handle cls, const char* name, const std::array<const char*, N>& names, const char* doc) {
+void defOpWith(nb::handle cls, const char* name, const OpSignature<N>& sig, const char* doc) {
   using OpT = ModuleOp<Fn>;
   static_assert(N == std::tuple_size_v<typename OpT::Args>, "one name per argument");
-  defBlockingImpl<OpT>(cls, name, names, doc, std::make_index_sequence<N>{});
-  defAwaitableImpl<OpT>(cls, std::string(name) + "_async", names, doc, std::make_index_sequence<N>{});
+  defBlockingImpl<OpT>(cls, name, sig, doc, std::make_index_sequence<N>{});
+  defAwaitableImpl<OpT>(cls, std::string(name) + "_async", sig, doc, std::make_index_sequence<N>{});
+}
+
+// Both methods of a module operation whose arguments are all required:
+//   defOp<&SystemModule::getRTC>(cls, "Sys_getRTC", {}, doc)
+template <auto Fn, std::size_t N = std::tuple_size_v<typename ModuleOp<Fn>::Args>>
+void defOp(nb::handle cls, const char* name, const std::array<const char*, N>& names, const char* doc) {
+  defOpWith<Fn, N>(cls, name, OpSignature<N>(names), doc);
 }
 
 }  // namespace zelvo::py

@@ -1,24 +1,157 @@
-// Analog input: on-demand reads and streamed acquisition (16-bit models, the 24-bit streaming
-// model), and the on-demand 24-bit module.
+// Analog input: on-demand reads and streamed acquisition.
+//
+// AIModule serves the 16-bit models and the 24-bit streaming model: configuration, on-demand
+// reads and streaming. Streamed packets are converted to volts on the receive thread as they
+// arrive (a stream sink per queue key) and queued as sample rows, one signal queue per (port, chip
+// select); AI_readStreaming takes rows from there. Conversion happens only while the module is
+// open; packets that arrive while it is closed wait in the device's raw stream queue and are
+// converted, in order, when it opens.
+//
+// AI24BitModule serves the on-demand 24-bit models.
 #pragma once
 
+#include <array>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "zelvo/analog/ai_convert.hpp"
+#include "zelvo/analog/sample_queue.hpp"
 #include "zelvo/core/call.hpp"
+#include "zelvo/core/reply.hpp"
 #include "zelvo/products/catalogue.hpp"
 
 namespace zelvo {
 
+// Command codes.
+inline constexpr int OPEN_AI = 176;
+inline constexpr int SET_AI_SAMPLING_RATE = 177;
+inline constexpr int SET_AI_MODE = 178;
+inline constexpr int SET_AI_NUM_SAMPLES = 179;
+inline constexpr int SET_AI_ENABLED_CS = 180;
+inline constexpr int READ_AI_ON_DEMAND = 181;
+inline constexpr int OPEN_AI_STREAMING = 182;
+inline constexpr int CLOSE_AI_STREAMING = 184;
+inline constexpr int CLEAR_DATA = 186;
+inline constexpr int CHECK_BUFFER_STATUS = 187;
+inline constexpr int GET_AI_COUNTERS = 188;
+inline constexpr int READ_AI_ON_DEMAND_VARIABLE = 189;
+inline constexpr int CLOSE_AI = 191;
+inline constexpr int AI_GET_DATA = 8226;
+inline constexpr int AI_SET_TRIG_MODE = 8214;
+inline constexpr int READAI24BIT = 8196;
+// START_AI_STREAMING, START_AI_STREAMING_VARIABLE and AI_START_STREAMING_24BIT are in routing.hpp.
+
+// Capacity of each signal queue, in samples.
+inline constexpr std::size_t kSignalQueueSamples = 1000000;
+// Default wait of AI_readStreaming, seconds.
+inline constexpr double kReadStreamingDelay = 0.005;
+
+// Samples taken from the signal queues: `rows` rows of `width` values each (one row holds the
+// channels of every chip select of the port, in chip-select order). A read stops early where the
+// number of channels changed, so the rows of one read always have the same width.
+struct SampleRows {
+  std::size_t rows = 0;
+  std::size_t width = 0;
+  std::vector<double> values;  // rows * width
+};
+
 class AIModule {
  public:
   AIModule(Device& dev, const ProductSpec& spec);
+  ~AIModule();
+
+  // Configuration and streaming control.
+  Op<int> open(Call& call, int port);
+  Op<int> close(Call& call, int port);
+  Op<int> openStreaming(Call& call, int port);
+  Op<int> startStreaming(Call& call, int port);
+  Op<int> closeStreaming(Call& call, int port);
+  Op<int> setMode(Call& call, int port, int mode);
+  Op<int> setNumSamples(Call& call, int port, std::int64_t num_samples);
+  Op<int> setSamplingRate(Call& call, int port, double sampling_rate);
+  // Data.
+  Op<std::vector<double>> readOnDemand(Call& call, int port);
+  Op<SampleRows> readStreaming(Call& call, int port, std::int64_t num_samples, double delay);
+  Op<int> enableChannel(Call& call, int port, int channel);
+  Op<int> enableCS(Call& call, int slot, std::vector<std::int64_t> chip_select);
+  Op<int> setTriggerMode(Call& call, int port, int mode);
+  Op<std::vector<double>> getDataRTC(Call& call, int port);
+  Op<std::vector<std::int64_t>> getCounter(Call& call, int port);
+  Op<int> clearBufferStatus(Call& call, int port);
+  Op<std::vector<std::int64_t>> readBufferStatus(Call& call, int port);
+  Op<bool> checkAIPinState(Call& call, int port, std::vector<std::string> allow_state);
+
+  // Checks (raise the module's errors).
+  void checkPort(int port) const;
+  static void checkMode(int mode);
+  static void checkChannel(int channel);
+  static void checkChipSelect(std::int64_t cs);
+  static void checkTriggerMode(int mode);
+  void checkSamplingRate(int port, double rate) const;
+  static int triggerModeToMask(int mode);
+  // Position of (port, chip select) in the queue lists; nullopt when it has none.
+  std::optional<std::size_t> changePortToIndex(int port, int chip_select) const;
+  std::vector<int> pinMapPorts() const;
+  // Ends streaming conversion for good (the product's close runs it).
+  void free();
+
+  // State for inspection.
+  bool isOpen() const { return open_.load(); }
+  bool killed() const { return killed_.load(); }
+  int numChannels() const { return num_channels_.load(); }
+  int mode() const { return mode_.load(); }
+  int echoCmd() const { return echo_cmd_; }
+  int streamCmd() const { return strm_cmd_; }
+  std::vector<int> chipSelects(int port) const;
+  const std::vector<std::shared_ptr<SampleQueue>>& signalQueues() const { return signal_; }
+  std::vector<StreamKey> dataQueueKeys() const { return keys_; }
+  std::uint64_t droppedSamples(int port) const;
 
  private:
+  struct Variant;  // per-class behaviour
+  int wirePort(int port) const;  // slot conversion on the modular controller
+  std::vector<int> chipSelectList(int port) const;
+  // The signal queues of a port, one per chip select of its list, in order.
+  std::vector<std::shared_ptr<SampleQueue>> queuesOf(int port) const;
+  void convertInto(std::size_t index, ByteView stored);
+  void onStream(std::size_t index, ByteView stored);
+  void drainRaw();
+  std::vector<double> decode16(const Reply& r, std::size_t first) const;
+
   Device& dev_;
   const ProductSpec& spec_;
+  const std::string cls_;
+  const AIData data_;
+  const bool is24_;       // the 24-bit streaming model
+  const bool koru_;       // slots and chip selects
+  const int echo_cmd_;
+  const int strm_cmd_;
+  const Counts16 counts16_;
+  std::atomic<int> num_channels_;
+  std::atomic<int> mode_{0};
+  std::atomic<bool> open_{false};
+  std::atomic<bool> killed_{false};
+
+  mutable std::mutex m_;  // chip-select lists; open/convert ordering
+  std::mutex read_m_;     // one streaming read at a time: rows are taken across chip selects
+  std::map<int, std::vector<int>> chip_selects_;
+  std::vector<StreamKey> keys_;                         // data queue keys, by queue index
+  std::vector<std::shared_ptr<SampleQueue>> signal_;    // by queue index
 };
 
 class AI24BitModule {
  public:
   AI24BitModule(Device& dev, const ProductSpec& spec);
+
+  Op<int> open(Call& call, int port);
+  Op<int> close(Call& call, int port);
+  Op<std::vector<double>> readOnDemand(Call& call, int port);
+  void checkPort(int port) const;
 
  private:
   Device& dev_;

@@ -1,0 +1,138 @@
+#include "zelvo/analog/sample_queue.hpp"
+
+#include <algorithm>
+#include <utility>
+
+namespace zelvo {
+namespace {
+
+// Rows per chunk: big enough that chunk bookkeeping is negligible, small enough that a drained
+// queue gives its memory back soon.
+constexpr std::size_t kChunkRows = 4096;
+
+}  // namespace
+
+SampleQueue::SampleQueue(std::size_t capacity_rows) : capacity_(capacity_rows) {}
+
+std::size_t SampleQueue::push(int width, std::size_t rows, const std::function<void(double*)>& fill) {
+  if (width <= 0 || rows == 0) return 0;
+  const auto w = static_cast<std::size_t>(width);
+  std::vector<std::pair<std::shared_ptr<Slot<Unit>>, std::coroutine_handle<>>> wake;
+  std::size_t kept;
+  {
+    std::lock_guard lock(m_);
+    kept = std::min(rows, capacity_ - std::min(capacity_, rows_));
+    if (kept < rows) {
+      dropped_ += rows - kept;
+      if (!overflowing_) overflow_started_ = true;
+      overflowing_ = true;
+    } else {
+      overflowing_ = false;
+    }
+    if (kept > 0) {
+      // The producer writes the packet's rows into a scratch run, then they are copied into
+      // chunks; a packet is a few hundred rows at most, so the scratch stays in cache.
+      thread_local std::vector<double> scratch;
+      scratch.resize(rows * w);
+      fill(scratch.data());
+      std::size_t done = 0;
+      while (done < kept) {
+        if (chunks_.empty() || chunks_.back().width != width ||
+            chunks_.back().rows == chunks_.back().capacityRows()) {
+          Chunk c;
+          c.width = width;
+          c.values.resize(std::max(kChunkRows, kept - done) * w);
+          chunks_.push_back(std::move(c));
+        }
+        Chunk& c = chunks_.back();
+        const std::size_t n = std::min(kept - done, c.capacityRows() - c.rows);
+        std::copy_n(scratch.data() + done * w, n * w, c.values.data() + c.rows * w);
+        c.rows += n;
+        done += n;
+      }
+      rows_ += kept;
+      for (auto it = waiting_.begin(); it != waiting_.end();) {
+        if (rows_ >= it->second) {
+          Unit u;
+          std::coroutine_handle<> h;
+          it->first->deliver(u, h);
+          wake.emplace_back(std::move(it->first), h);
+          it = waiting_.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+  }
+  for (auto& [slot, h] : wake)
+    if (h) h.resume();
+  return kept;
+}
+
+std::size_t SampleQueue::size() const {
+  std::lock_guard lock(m_);
+  return rows_;
+}
+
+std::uint64_t SampleQueue::dropped() const {
+  std::lock_guard lock(m_);
+  return dropped_;
+}
+
+bool SampleQueue::takeOverflowStart() {
+  std::lock_guard lock(m_);
+  return std::exchange(overflow_started_, false);
+}
+
+int SampleQueue::frontWidth() const {
+  std::lock_guard lock(m_);
+  return chunks_.empty() ? 0 : chunks_.front().width;
+}
+
+std::size_t SampleQueue::take(std::size_t n, const std::function<void(int, const double*, std::size_t)>& visit) {
+  std::lock_guard lock(m_);
+  std::size_t taken = 0;
+  const int first_width = chunks_.empty() ? 0 : chunks_.front().width;
+  while (taken < n && !chunks_.empty()) {
+    Chunk& c = chunks_.front();
+    if (c.width != first_width) break;
+    const std::size_t k = std::min(n - taken, c.rows - c.head);
+    if (k > 0) visit(c.width, c.values.data() + c.head * static_cast<std::size_t>(c.width), k);
+    c.head += k;
+    taken += k;
+    if (c.head < c.rows) break;
+    if (c.rows == c.capacityRows() || chunks_.size() > 1) {
+      chunks_.pop_front();
+    } else {
+      c.head = c.rows = 0;  // the producer's current chunk: reuse it from the start
+      break;
+    }
+  }
+  rows_ -= taken;
+  return taken;
+}
+
+void SampleQueue::clear() {
+  std::lock_guard lock(m_);
+  chunks_.clear();
+  rows_ = 0;
+}
+
+bool SampleQueue::AtLeast::takeOrSubscribe(const std::shared_ptr<Slot<Unit>>& s) {
+  std::lock_guard lock(q.m_);
+  if (q.rows_ >= count) {
+    Unit u;
+    std::coroutine_handle<> none;
+    s->deliver(u, none);
+    return true;
+  }
+  q.waiting_.push_back({s, count});
+  return false;
+}
+
+void SampleQueue::AtLeast::unsubscribe(const Slot<Unit>* s) {
+  std::lock_guard lock(q.m_);
+  std::erase_if(q.waiting_, [s](const auto& w) { return w.first.get() == s; });
+}
+
+}  // namespace zelvo
