@@ -87,6 +87,14 @@ std::vector<int> Arg<std::vector<int>>::from(nb::handle h, const char* name) {
   return out;
 }
 
+PinSelection Arg<PinSelection>::from(nb::handle h, const char* name) {
+  if (PyLong_Check(h.ptr())) return PinSelection::mask(Arg<std::int64_t>::from(h, name));
+  if (!PyList_Check(h.ptr())) wrongType(name, "an int or a list of ints", h);
+  std::vector<std::int64_t> items;
+  for (nb::handle item : nb::borrow<nb::list>(h)) items.push_back(Arg<std::int64_t>::from(item, name));
+  return PinSelection::list(std::move(items));
+}
+
 Bytes Arg<Bytes>::from(nb::handle h, const char* name) {
   return toPayload(Arg<std::vector<std::int64_t>>::from(h, name), name);
 }

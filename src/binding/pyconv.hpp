@@ -6,12 +6,15 @@
 #include <nanobind/nanobind.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "zelvo/core/bytes.hpp"
+#include "zelvo/dio/pin_selection.hpp"
 
 namespace zelvo::py {
 
@@ -66,6 +69,13 @@ template <>
 struct Arg<Bytes> {
   static constexpr const char* pyName = "list[int]";
   static Bytes from(nb::handle h, const char* name);
+};
+// An int or a list of ints (pin bitmask or index list; level word or level list). A tuple is
+// neither.
+template <>
+struct Arg<PinSelection> {
+  static constexpr const char* pyName = "int | list[int]";
+  static PinSelection from(nb::handle h, const char* name);
 };
 template <class T>
 struct Arg<std::optional<T>> {
@@ -153,5 +163,28 @@ nb::object toPy(T&& v) {
 
 // Bytes as a list of ints.
 nb::list byteList(ByteView b);
+
+// A tuple of results as a Python tuple of their conversions.
+template <class... T>
+struct Result<std::tuple<T...>> {
+  static inline const std::string pyName = [] {
+    std::string s;
+    ((s += (s.empty() ? "" : ", ") + std::string(Result<T>::pyName)), ...);
+    return "tuple[" + s + "]";
+  }();
+  static nb::object to(const std::tuple<T...>& v) {
+    return std::apply([](const auto&... item) { return nb::object(nb::make_tuple(toPy(item)...)); }, v);
+  }
+};
+// A map keyed by int as a dict.
+template <class V>
+struct Result<std::map<int, V>> {
+  static inline const std::string pyName = "dict[int, " + std::string(Result<V>::pyName) + "]";
+  static nb::object to(const std::map<int, V>& m) {
+    nb::dict d;
+    for (const auto& [key, value] : m) d[nb::int_(key)] = toPy(value);
+    return d;
+  }
+};
 
 }  // namespace zelvo::py
