@@ -13,6 +13,10 @@ retries and time-outs::
         wifi = emu.add("AerisR3A")                # Wi-Fi: command and data channel
         print(wifi.port, wifi.data_port)
         dev.ignore_first(122, 2)                  # two GET_SERIAL_NUMBER requests go unanswered
+        dio = emu.add("TavraEXD")                 # digital I/O: drive inputs, watch outputs
+        dio.set_input(2, 5, 1)                    # pin 5 of port 2 sees a high level
+        dio.outputs(0)                            # levels port 0 drives, bit n = pin n
+        dio.dio_words(0)                          # (enabled, direction, state) words
 
 From a shell: ``python -m pyzelvo sim TavraA AerisR3A`` serves until Ctrl-C.
 """

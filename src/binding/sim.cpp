@@ -15,6 +15,7 @@
 
 #include "binding/bindings.hpp"
 #include "binding/errors.hpp"
+#include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/emulator.hpp"
 
 namespace nb = nanobind;
@@ -148,6 +149,43 @@ void bindDevice(nb::module_& s) {
       });
 }
 
+// The digital I/O controls: levels applied to input pins, and what the outputs drive.
+sim::DioFirmware& dioOf(EmulatedDevice& d) {
+  auto* dio = d.firmware().findModule<sim::DioFirmware>();
+  if (!dio) throw std::invalid_argument(d.product().class_name + " has no digital I/O");
+  return *dio;
+}
+
+nb::tuple wordsTuple(const sim::DioWords& w) { return nb::make_tuple(w.enabled, w.direction, w.state); }
+
+void bindDioControls(nb::handle cls) {
+  auto method = [&](const char* name, auto fn, const char* doc, auto... args) {
+    nb::setattr(cls, name, nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(), nb::arg(args)..., doc));
+  };
+  method(
+      "set_input", [](EmulatedDevice& d, int port, int pin, bool level) { dioOf(d).setInput(port, pin, level); },
+      "Applies a level (0 or 1) to one DIO pin from outside; inputs read it when sampled.", "port", "pin", "level");
+  method(
+      "set_inputs",
+      [](EmulatedDevice& d, int port, int levels) {
+        if (levels < 0 || levels > 0xFFFF) throw std::invalid_argument("levels is a 16-bit word");
+        dioOf(d).setInputs(port, static_cast<std::uint16_t>(levels));
+      },
+      "Applies the levels of every pin of a DIO port from outside (bit n: pin n).", "port", "levels");
+  method(
+      "inputs", [](EmulatedDevice& d, int port) { return dioOf(d).inputs(port); },
+      "The levels applied to a DIO port from outside (bit n: pin n).", "port");
+  method(
+      "outputs", [](EmulatedDevice& d, int port) { return dioOf(d).outputs(port); },
+      "The levels a DIO port drives: bit n is 1 when pin n is an enabled output driven high.", "port");
+  method(
+      "dio_words", [](EmulatedDevice& d, int port) { return wordsTuple(dioOf(d).words(port)); },
+      "(enabled, direction, state) words of a DIO port (bit n: pin n; direction 1 = output).", "port");
+  method(
+      "dio_startup", [](EmulatedDevice& d, int port) { return wordsTuple(dioOf(d).startup(port)); },
+      "The stored start-up (enabled, direction, state) words of a DIO port.", "port");
+}
+
 void bindEmulator(nb::module_& s) {
   nb::class_<Emulator>(s, "Emulator", "A set of emulated devices; close() stops them all.")
       .def(nb::init<>())
@@ -178,6 +216,7 @@ void bindSim(nb::module_& m) {
   nb::module_ s = m.def_submodule("sim", "Device emulator (C++ side of pyzelvo.sim)");
   nb::register_exception_translator(translateListenError);
   bindDevice(s);
+  bindDioControls(s.attr("EmulatedDevice"));
   bindEmulator(s);
   s.def("products", &sim::emulatedProducts, "Class names of the products the emulator can serve.");
   s.def(

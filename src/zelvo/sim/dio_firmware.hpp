@@ -1,13 +1,106 @@
-// The DIO peripheral's firmware side.
+// The DIO peripheral's firmware side: per port three 16-bit words (enabled, direction, state), the
+// levels applied to the pins from outside (what a test drives), the output latch, and a start-up
+// configuration per port.
+//
+// Model of the device:
+// - A port's DIO pins are those the product's DI and DO maps name; a pin can be an input when the
+//   DI map names it and an output when the DO map does. A mask of 0xFFFF addresses the whole port;
+//   any other mask must name DIO pins of the port only (status 11 otherwise, also for a port the
+//   product does not have).
+// - Configuring pins (SET_DIO_CURRENT, TOGGLE_DIO_DIR, SET_SLOT_*) needs them free for DIO: pin
+//   mode Idle, DI or DO. Enabled inputs become DI, enabled outputs DO, disabled pins Idle. A pin
+//   busy with another function, or asked for a direction it cannot take, fails the whole command
+//   with status 50; the whole-port mask leaves busy pins alone instead.
+// - Inputs are sampled into the state word by READ_DI / READ_AND_GET_DI; outputs are driven from
+//   the state word by WRITE_DO / SET_AND_WRITE_DO / TOGGLE_AND_WRITE_DO, and when configured.
+// - Products whose directions are wired in hardware start with every DIO pin enabled (outputs
+//   where only the DO map names a pin, inputs otherwise); the others start with every pin disabled.
+//
+// Replies: [port, status] for commands that report a status; [port, word hi, word lo, ...] for
+// those that return words, or [port, status] when they fail.
 #pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <variant>
+#include <vector>
 
 #include "zelvo/sim/firmware.hpp"
 
 namespace zelvo::sim {
 
+namespace diocmd {
+inline constexpr int kLoadStartup = 224;
+inline constexpr int kSaveStartup = 225;
+inline constexpr int kGetCurrent = 226;
+inline constexpr int kSetCurrent = 227;
+inline constexpr int kToggleDirection = 228;
+inline constexpr int kGetState = 229;
+inline constexpr int kSetState = 230;
+inline constexpr int kReadDi = 231;
+inline constexpr int kWriteDo = 232;
+inline constexpr int kReadAndGetDi = 233;
+inline constexpr int kSetAndWriteDo = 234;
+inline constexpr int kSetPortDi = 235;
+inline constexpr int kSetPortDo = 236;
+inline constexpr int kSetPortIdle = 237;
+inline constexpr int kToggleAndWriteDo = 238;
+}  // namespace diocmd
+
+// Configuration words of a port, one bit per pin.
+struct DioWords {
+  std::uint16_t enabled = 0, direction = 0, state = 0;
+  friend bool operator==(const DioWords&, const DioWords&) = default;
+};
+
 class DioFirmware final : public FirmwareModule {
  public:
   void install(Firmware& fw) override;
+
+  // Controls and views for tests and the Python API; safe from any thread. A port the product
+  // does not have, or a pin that is not a DIO pin of the port, throws std::invalid_argument.
+  std::vector<int> ports() const;
+  void setInput(int port, int pin, bool level);
+  void setInputs(int port, std::uint16_t levels);
+  std::uint16_t inputs(int port) const;
+  // The levels the port drives: enabled outputs only.
+  std::uint16_t outputs(int port) const;
+  DioWords words(int port) const;
+  DioWords startup(int port) const;
+
+ private:
+  struct Port {
+    std::uint16_t pins = 0;  // DIO pins of the port
+    std::uint16_t can_input = 0, can_output = 0;
+    DioWords now, boot;
+    std::uint16_t latch = 0;   // last levels written to the outputs
+    std::uint16_t levels = 0;  // levels applied to the pins from outside
+    std::uint16_t driven() const { return latch & now.enabled & now.direction; }
+  };
+  static constexpr std::size_t kMaxWords = 4;
+  using Words = std::array<std::uint16_t, kMaxWords>;
+  // What a command answers after the port: a status byte, or words.
+  using Outcome = std::variant<Byte, std::vector<std::uint16_t>>;
+  using Body = std::function<Outcome(int number, Port& p, const Words& w)>;
+
+  // Registers a command that carries `words` 16-bit words after the port byte. Too short a
+  // request is answered [port, 80], a port the product lacks [port, 11].
+  void route(int code, std::size_t words, Body body);
+  Port* find(int number);
+  const Port& known(int number) const;
+  // Sets the words of the addressed pins (all checks first); returns the status.
+  Byte configure(int number, Port& p, std::uint16_t mask, const DioWords& w);
+  // Pins of `sel` whose mode is neither Idle, DI nor DO.
+  std::uint16_t busyPins(int number, std::uint16_t sel) const;
+  // Enabled inputs among `sel` take the outside levels into the state word.
+  static void sample(Port& p, std::uint16_t sel);
+  // Enabled outputs among `sel` drive their state.
+  static void write(Port& p, std::uint16_t sel);
+
+  Firmware* fw_ = nullptr;
+  std::map<int, Port> ports_;
 };
 
 }  // namespace zelvo::sim
