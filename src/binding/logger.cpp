@@ -1,10 +1,251 @@
-// The data logger's operations.
+// The data logger's operations. Values become their CSV text here, while the interpreter lock is
+// held (a value's text is what str() gives, as the csv module writes it); the writer thread only
+// ever sees bytes. A row with a value that cannot be logged is refused at the call, so nothing bad
+// reaches the writer.
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+
+#include <string>
+
 #include "binding/modules.hpp"
 #include "binding/ops.hpp"
 #include "zelvo/analog/data_logger.hpp"
 
 namespace zelvo::py {
+namespace {
 
-void bindDataLogger(nb::handle) {}
+// What every logger operation returns.
+constexpr int kDone = 0;
+constexpr const char* kAcceptedValues = "a logged value is a str, a number, a bool or None";
+
+// numbers.Number, looked up once when the binding is built. Never released: values may still be
+// checked while the interpreter shuts down.
+PyObject* g_number_class = nullptr;
+
+// Where a value sits in the caller's argument, for error messages: "value_mat[2][0]".
+struct Where {
+  const char* arg;
+  Py_ssize_t row = -1;  // index of the row in a list of rows
+  Py_ssize_t col = -1;  // index of the value in its row
+
+  std::string text() const {
+    std::string s = arg;
+    if (row >= 0) s += "[" + std::to_string(row) + "]";
+    if (col >= 0) s += "[" + std::to_string(col) + "]";
+    return s;
+  }
+};
+
+std::string typeName(PyObject* v) { return Py_TYPE(v)->tp_name; }
+
+// numpy's bool is not a numbers.Number; it counts when numpy is loaded.
+bool isNumpyBool(PyObject* v) {
+  nb::object numpy = nb::steal(PyImport_GetModule(nb::str("numpy").ptr()));
+  if (!numpy.is_valid()) {
+    PyErr_Clear();
+    return false;
+  }
+  nb::object cls = nb::getattr(numpy, "bool_", nb::none());
+  if (cls.is_none()) return false;
+  const int r = PyObject_IsInstance(v, cls.ptr());
+  if (r < 0) throw nb::python_error();
+  return r == 1;
+}
+
+bool isNumber(PyObject* v) {
+  if (PyFloat_Check(v) || PyLong_Check(v)) return true;
+  const int r = PyObject_IsInstance(v, g_number_class);
+  if (r < 0) throw nb::python_error();
+  return r == 1 || isNumpyBool(v);
+}
+
+// The UTF-8 text of a str; a text that has none (lone surrogates) is refused.
+std::string_view utf8(PyObject* s, const Where& where) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(s, &size);
+  if (!data) {
+    PyErr_Clear();
+    throw Error(Err::InputDataNotInRangeError, where.text() + " is not encodable text.");
+  }
+  return {data, static_cast<std::size_t>(size)};
+}
+
+// Adds one value as a field: None as an empty field, a str as it is, anything else as its str()
+// (ints and floats are written without calling Python, as their str() is).
+void addValue(CsvRows& rows, PyObject* v, const Where& where) {
+  if (v == Py_None) return rows.field({});
+  if (PyUnicode_Check(v)) return rows.field(utf8(v, where));
+  if (PyBool_Check(v)) return rows.field(v == Py_True ? "True" : "False");
+  if (PyFloat_CheckExact(v)) return rows.number(PyFloat_AS_DOUBLE(v));
+  if (PyLong_CheckExact(v)) {
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(v, &overflow);
+    if (overflow == 0) return rows.number(n);
+  }
+  if (!isNumber(v))
+    throw Error(Err::InputTypeNotCorrectError,
+                where.text() + " (" + typeName(v) + ") cannot be logged: " + kAcceptedValues + ".");
+  nb::object text = nb::steal(PyObject_Str(v));
+  if (!text.is_valid()) throw nb::python_error();
+  rows.field(utf8(text.ptr(), where));
+}
+
+bool isRow(PyObject* v) { return PyList_Check(v) || PyTuple_Check(v); }
+
+void requireRow(PyObject* v, const Where& where, const char* what) {
+  if (!isRow(v))
+    throw Error(Err::InputTypeNotCorrectError,
+                where.text() + " (" + typeName(v) + ") must be a list or a tuple of " + what + ".");
+}
+
+// Adds one row: a list or a tuple of values. Items are read one at a time (a value's str() could
+// change a list while it is read).
+void addRow(CsvRows& rows, PyObject* row, Where where) {
+  requireRow(row, where, "values");
+  for (where.col = 0; where.col < PySequence_Fast_GET_SIZE(row); ++where.col) {
+    nb::object v = nb::borrow(PySequence_Fast_GET_ITEM(row, where.col));
+    addValue(rows, v.ptr(), where);
+  }
+  rows.endRow();
+}
+
+int queue(Device& d, CsvRows&& rows) {
+  moduleOf<DataLogger>(d).write(std::move(rows));
+  return kDone;
+}
+
+// A path as open() takes it: str, bytes or os.PathLike, in the file-system encoding.
+std::string fsPath(nb::handle h) {
+  nb::object p = nb::steal(PyOS_FSPath(h.ptr()));
+  if (!p.is_valid()) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw nb::python_error();
+    PyErr_Clear();
+    throw Error(Err::InputTypeNotCorrectError, "filename (" + typeName(h.ptr()) + ") must be a str or a path.");
+  }
+  PyObject* raw = nullptr;
+  if (!PyUnicode_FSConverter(p.ptr(), &raw)) throw nb::python_error();  // ValueError: embedded null byte
+  nb::object bytes = nb::steal(raw);
+  return std::string(PyBytes_AS_STRING(raw), static_cast<std::size_t>(PyBytes_GET_SIZE(raw)));
+}
+
+nb::object pathText(const std::optional<std::string>& path) {
+  if (!path) return nb::none();
+  nb::object s = nb::steal(PyUnicode_DecodeFSDefaultAndSize(path->data(), static_cast<Py_ssize_t>(path->size())));
+  if (!s.is_valid()) throw nb::python_error();
+  return s;
+}
+
+// A file that cannot be opened or written raises OSError (FileNotFoundError, PermissionError,
+// ... by its error number) with the path; a closed logger raises ValueError, like a closed file.
+void translateLoggerErrors(const std::exception_ptr& p, void*) {
+  try {
+    std::rethrow_exception(p);
+  } catch (const LoggerFileError& e) {
+    nb::object path = pathText(e.path());
+    nb::object exc = nb::steal(PyObject_CallFunction(PyExc_OSError, "isO", e.err(), e.what(), path.ptr()));
+    if (exc.is_valid()) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
+  } catch (const LoggerClosedError& e) {
+    PyErr_SetString(PyExc_ValueError, e.what());
+  }
+}
+
+void prepare() {
+  if (g_number_class) return;
+  nb::object number = nb::module_::import_("numbers").attr("Number");
+  g_number_class = number.release().ptr();
+  nb::register_exception_translator(&translateLoggerErrors);
+}
+
+}  // namespace
+
+void bindDataLogger(nb::handle cls) {
+  prepare();
+  auto method = [&](const char* name, auto fn, auto... extra) {
+    nb::setattr(cls, name, nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(), extra...));
+  };
+  auto attribute = [&](const char* name, auto get, const char* doc) {
+    nb::setattr(cls, name,
+                nb::handle(reinterpret_cast<PyObject*>(&PyProperty_Type))(
+                    nb::cpp_function([get](Device& d) { return get(moduleOf<DataLogger>(d)); }, nb::is_method()),
+                    nb::none(), nb::none(), doc));
+  };
+
+  method(
+      "Logger_openFile",
+      [](Device& d, nb::handle filename, nb::handle clear_old, nb::handle verbose) {
+        const std::string path = fsPath(filename);
+        const bool clear = Arg<bool>::from(clear_old, "clear_old");
+        const bool loud = Arg<bool>::from(verbose, "verbose");
+        moduleOf<DataLogger>(d).openFile(path, !clear, loud);
+        return kDone;
+      },
+      nb::arg("filename").none(), nb::arg("clear_old").none() = true, nb::arg("verbose").none() = true,
+      nb::sig("def Logger_openFile(self, filename: str | os.PathLike[str], clear_old: bool = True, "
+              "verbose: bool = True) -> int"),
+      "Opens the CSV file the rows go to (replacing its contents, or appending when clear_old is false)\n"
+      "and prints 'Opened file name: (filename)' when verbose. Rows queued before the first file is\n"
+      "opened are written to it; a file already open is closed once its queued rows are written.\n"
+      "OSError (FileNotFoundError, PermissionError, ...) when the file cannot be opened.");
+  method(
+      "Logger_writeHeader",
+      [](Device& d, nb::handle header) {
+        CsvRows rows;
+        addRow(rows, header.ptr(), Where{"header"});
+        return queue(d, std::move(rows));
+      },
+      nb::arg("header").none(), nb::sig("def Logger_writeHeader(self, header: list[typing.Any]) -> int"),
+      "Queues a header row (as Logger_writeList).");
+  method(
+      "Logger_writeList",
+      [](Device& d, nb::handle value_list) {
+        CsvRows rows;
+        addRow(rows, value_list.ptr(), Where{"value_list"});
+        return queue(d, std::move(rows));
+      },
+      nb::arg("value_list").none(), nb::sig("def Logger_writeList(self, value_list: list[typing.Any]) -> int"),
+      "Queues one row: a list or tuple of str, numbers, bools or None (an empty field).");
+  method(
+      "Logger_writeValue",
+      [](Device& d, nb::handle value) {
+        CsvRows rows;
+        addValue(rows, value.ptr(), Where{"value"});
+        rows.endRow();
+        return queue(d, std::move(rows));
+      },
+      nb::arg("value").none(), nb::sig("def Logger_writeValue(self, value: typing.Any) -> int"),
+      "Queues a row of one value.");
+  method(
+      "Logger_write2DList",
+      [](Device& d, nb::handle value_mat) {
+        Where where{"value_mat"};
+        requireRow(value_mat.ptr(), where, "rows");
+        CsvRows rows;
+        for (where.row = 0; where.row < PySequence_Fast_GET_SIZE(value_mat.ptr()); ++where.row) {
+          nb::object row = nb::borrow(PySequence_Fast_GET_ITEM(value_mat.ptr(), where.row));
+          addRow(rows, row.ptr(), where);
+        }
+        return queue(d, std::move(rows));
+      },
+      nb::arg("value_mat").none(), nb::sig("def Logger_write2DList(self, value_mat: list[list[typing.Any]]) -> int"),
+      "Queues rows, written together and in order. Returns at once; nothing is written when a value\n"
+      "cannot be logged (InputTypeNotCorrectError).");
+  method(
+      "_Logger_close",
+      [](Device& d, nb::handle verbose) {
+        moduleOf<DataLogger>(d).close(Arg<bool>::from(verbose, "verbose"));
+        return kDone;
+      },
+      nb::arg("verbose").none() = true, nb::sig("def _Logger_close(self, verbose: bool = True) -> int"),
+      "Writes every queued row, closes the file and ends the writer thread (close() does this too);\n"
+      "later writes raise ValueError. A second call does nothing.");
+
+  attribute("filename", [](DataLogger& l) { return pathText(l.filename()); },
+            "The file name given to the last Logger_openFile that succeeded (None before).");
+  attribute("f_handle", [](DataLogger& l) { return pathText(l.openPath()); },
+            "The name of the file open now, None when no file is open.");
+  attribute("queue_timeout", [](DataLogger&) { return DataLogger::QUEUE_TIMEOUT_S; },
+            "999999: the writer waits for rows without a time-out and ends only when the logger is closed.");
+}
 
 }  // namespace zelvo::py
