@@ -163,7 +163,11 @@ void bindDioControls(nb::handle cls) {
     nb::setattr(cls, name, nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(), nb::arg(args)..., doc));
   };
   method(
-      "set_input", [](EmulatedDevice& d, int port, int pin, bool level) { dioOf(d).setInput(port, pin, level); },
+      "set_input",
+      [](EmulatedDevice& d, int port, int pin, int level) {
+        if (level != 0 && level != 1) throw std::invalid_argument("level is 0 or 1");
+        dioOf(d).setInput(port, pin, level == 1);
+      },
       "Applies a level (0 or 1) to one DIO pin from outside; inputs read it when sampled.", "port", "pin", "level");
   method(
       "set_inputs",

@@ -125,13 +125,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Fixed directions: enabled from the start, outputs where only the output map names a pin.
         Scenario{"fixed_direction_start",
                  "TavraD",
-                 nullptr,
+                 [](auto&, auto& dio) { dio.setInputs(1, 0x81); },
                  {{226, {0, kFF, kFF, 1, 1, 1, 1, 1, 1}, {0, 0, 0x3F, 0, 0x3F, 0, 0}},
-                  {224, {1, 1, 1, 1, 1, 1, 1}, {1, 0, 0xFF, 0, 0, 0, 0}}},
-                 [](auto& fw, auto&) {
-                   EXPECT_EQ(modesOf(fw, 0, 1), (std::vector<PinMode>{DO}));
-                   EXPECT_EQ(modesOf(fw, 1, 1), (std::vector<PinMode>{DI}));
-                 }}),
+                  {224, {1, 1, 1, 1, 1, 1, 1}, {1, 0, 0xFF, 0, 0, 0, 0}},
+                  {234, {0, 0, 0x05, 0, 0x05}, {0, 0, 0x05}},  // no opening needed
+                  {233, {1, kFF, kFF}, {1, 0, 0x81}}},
+                 [](auto& fw, auto&) { EXPECT_EQ(modesOf(fw, 0, 1), (std::vector<PinMode>{I})); }}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(SimDioControls, RejectPortsAndPinsTheDeviceLacks) {

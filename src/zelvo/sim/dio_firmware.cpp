@@ -50,10 +50,7 @@ void DioFirmware::install(Firmware& fw) {
   for (const auto& [number, pins] : dio.do_dict) ports_[number].can_output = bitsOf(pins);
   for (auto& [number, p] : ports_) {
     p.pins = static_cast<std::uint16_t>(p.can_input | p.can_output);
-    if (fixed) {
-      const auto outputs = static_cast<std::uint16_t>(p.can_output & ~p.can_input);
-      configure(number, p, kWholePort, DioWords{kWholePort, outputs, 0});
-    }
+    if (fixed) p.now = DioWords{p.pins, static_cast<std::uint16_t>(p.can_output & ~p.can_input), 0};
     p.boot = p.now;
   }
 

@@ -14,7 +14,8 @@
 // - Inputs are sampled into the state word by READ_DI / READ_AND_GET_DI; outputs are driven from
 //   the state word by WRITE_DO / SET_AND_WRITE_DO / TOGGLE_AND_WRITE_DO, and when configured.
 // - Products whose directions are wired in hardware start with every DIO pin enabled (outputs
-//   where only the DO map names a pin, inputs otherwise); the others start with every pin disabled.
+//   where only the DO map names a pin, inputs otherwise) and their pin modes as the pin-mode table
+//   starts (Idle); the others start with every pin disabled.
 //
 // Replies: [port, status] for commands that report a status; [port, word hi, word lo, ...] for
 // those that return words, or [port, status] when they fail.
