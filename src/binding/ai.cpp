@@ -16,6 +16,9 @@ template <>
 struct Result<SampleRows> {
   static constexpr const char* pyName = "list[list[float]]";
   static nb::object to(const SampleRows& s) {
+    // Millions of fresh lists would set off the cycle collector again and again, for nothing:
+    // rows hold floats only.
+    const int collecting = PyGC_Disable();
     nb::list out = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(s.rows)));
     for (std::size_t r = 0; r < s.rows; ++r) {
       PyObject* row = PyList_New(static_cast<Py_ssize_t>(s.width));
@@ -23,6 +26,7 @@ struct Result<SampleRows> {
         PyList_SET_ITEM(row, static_cast<Py_ssize_t>(c), PyFloat_FromDouble(s.values[r * s.width + c]));
       PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(r), row);
     }
+    if (collecting) PyGC_Enable();
     return out;
   }
 };

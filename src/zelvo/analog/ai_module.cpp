@@ -341,6 +341,7 @@ Op<SampleRows> AIModule::readStreaming(Call& call, int port, std::int64_t num_sa
   std::vector<std::vector<double>> parts(queues.size());
   std::vector<std::size_t> widths(queues.size(), 0);
   for (std::size_t k = 0; k < queues.size(); ++k) {
+    parts[k].reserve(n * static_cast<std::size_t>(std::max(queues[k]->frontWidth(), 0)));
     auto visit = [&](int width, const double* values, std::size_t rows) {
       widths[k] = static_cast<std::size_t>(width);
       parts[k].insert(parts[k].end(), values, values + rows * static_cast<std::size_t>(width));

@@ -9,6 +9,8 @@ namespace {
 // Rows per chunk: big enough that chunk bookkeeping is negligible, small enough that a drained
 // queue gives its memory back soon.
 constexpr std::size_t kChunkRows = 4096;
+// Drained chunk buffers kept for reuse.
+constexpr std::size_t kSpareChunks = 4;
 
 }  // namespace
 
@@ -41,7 +43,13 @@ std::size_t SampleQueue::push(int width, std::size_t rows, const std::function<v
             chunks_.back().rows == chunks_.back().capacityRows()) {
           Chunk c;
           c.width = width;
-          c.values.resize(std::max(kChunkRows, kept - done) * w);
+          const std::size_t size = std::max(kChunkRows, kept - done) * w;
+          if (!spare_.empty() && spare_.back().size() >= size) {
+            c.values = std::move(spare_.back());
+            spare_.pop_back();
+          } else {
+            c.values.resize(size);
+          }
           chunks_.push_back(std::move(c));
         }
         Chunk& c = chunks_.back();
@@ -102,6 +110,7 @@ std::size_t SampleQueue::take(std::size_t n, const std::function<void(int, const
     taken += k;
     if (c.head < c.rows) break;
     if (c.rows == c.capacityRows() || chunks_.size() > 1) {
+      if (spare_.size() < kSpareChunks) spare_.push_back(std::move(c.values));
       chunks_.pop_front();
     } else {
       c.head = c.rows = 0;  // the producer's current chunk: reuse it from the start
@@ -115,6 +124,7 @@ std::size_t SampleQueue::take(std::size_t n, const std::function<void(int, const
 void SampleQueue::clear() {
   std::lock_guard lock(m_);
   chunks_.clear();
+  spare_.clear();
   rows_ = 0;
 }
 
