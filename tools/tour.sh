@@ -3,4 +3,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup_venv.sh
-cd /tmp && exec "$VENV/bin/python" -m pyzelvo tour
+exec "$VENV/bin/python" -m pyzelvo tour

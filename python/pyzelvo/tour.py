@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import asyncio
 import time
+from pathlib import Path
 
 import pyzelvo
 from pyzelvo import sim
@@ -71,6 +72,68 @@ def set_and_read(dev: pyzelvo.Device) -> None:
     )
 
 
+# The analog-input part: 2 s of 8 channels at 20 kHz, N-samples mode, into a CSV file.
+AI_PORT = 0
+AI_RATE = 20000
+AI_SECONDS = 2
+N_SAMPLES_MODE = 1
+OUTPUT_DIR = Path("tour-output")
+
+
+def stream_to_csv(dev: pyzelvo.TavraA, emulated: sim.EmulatedDevice) -> None:
+    total = AI_RATE * AI_SECONDS
+    channels = dev.ai_num_channels
+    for ch in range(channels):  # each input sees its own sine: (ch + 1) V at 5 (ch + 1) Hz
+        emulated.ai_set_waveform(ch, "sine", amplitude=ch + 1.0, frequency=5.0 * (ch + 1))
+    OUTPUT_DIR.mkdir(exist_ok=True)
+    csv_path = OUTPUT_DIR / "tavra_a_ai.csv"
+    dev.Logger_openFile(str(csv_path))
+    dev.Logger_writeHeader([f"AI{ch} (V)" for ch in range(channels)])
+    dev.AI_open(AI_PORT)
+    dev.AI_setMode(AI_PORT, N_SAMPLES_MODE)
+    dev.AI_setNumSamples(AI_PORT, total)
+    dev.AI_setSamplingRate(AI_PORT, AI_RATE)
+    dev.AI_openStreaming(AI_PORT)
+    start = time.perf_counter()
+    dev.AI_startStreaming(AI_PORT)
+    rows: list[list[float]] = []
+    while len(rows) < total and time.perf_counter() - start < AI_SECONDS + 5:
+        batch = dev.AI_readStreaming(AI_PORT, total - len(rows), 0.05)
+        dev.Logger_write2DList(batch)  # queued; the logger's thread writes the file
+        rows += batch
+    elapsed = time.perf_counter() - start
+    dev.AI_closeStreaming(AI_PORT)
+    dev.AI_close(AI_PORT)
+    dev._Logger_close()
+    peaks = [round(max(abs(r[ch]) for r in rows), 2) for ch in range(channels)] if rows else []
+    print(f"{len(rows)} samples x {channels} channels in {elapsed:.2f} s "
+          f"({dev.AI_getDroppedSamples(AI_PORT)} dropped); peak volts per channel {peaks}")
+    plot = plot_channels(rows, OUTPUT_DIR / "tavra_a_ai.png")
+    print(f"Files: {csv_path.resolve()}" + (f", plot {plot.resolve()}" if plot else " (install matplotlib for a plot)"))
+
+
+def plot_channels(rows: list[list[float]], path: Path) -> Path | None:
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        return None
+    t = [i / AI_RATE for i in range(len(rows))]
+    fig, ax = plt.subplots(figsize=(9, 4))
+    for ch in range(4):
+        ax.plot(t, [r[ch] for r in rows], label=f"AI{ch}", linewidth=0.8)
+    ax.set_xlabel("time (s)")
+    ax.set_ylabel("volts")
+    ax.set_title(f"Emulated Tavra-A, {AI_RATE // 1000} kHz streaming")
+    ax.legend(loc="upper right")
+    fig.tight_layout()
+    fig.savefig(path, dpi=100)
+    plt.close(fig)
+    return path
+
+
 async def read_concurrently(devices: dict[str, pyzelvo.Device]) -> None:
     async def one(dev: pyzelvo.Device) -> str:
         serial, alias, clock = await asyncio.gather(
@@ -109,6 +172,9 @@ def main(argv: list[str] | None = None) -> int:
 
             heading("The same reads as asyncio awaitables, all devices at once")
             asyncio.run(read_concurrently(devices))
+
+            heading(f"Analog input: {AI_SECONDS} s of 8 channels at {AI_RATE // 1000} kHz into a CSV file")
+            stream_to_csv(devices["TavraA"], emulated["TavraA"])
         finally:
             heading("Close")
             for dev in devices.values():
