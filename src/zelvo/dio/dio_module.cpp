@@ -50,18 +50,28 @@ std::vector<int> DIOModule::checkPortAndPins(const Side& side, int port, const P
   std::vector<int> indices = pinIndexList(pin);
   for (int i : indices)
     if (std::find(available.begin(), available.end(), i) == available.end())
-      throw Error(Err::PinsNotExistError, "The pin index is not valid or is not recognized: port " +
-                                              std::to_string(port) + " has no pin " + std::to_string(i) + ".");
+      throwNoSuchPin("port " + std::to_string(port) + " has no pin " + std::to_string(i));
   return indices;
 }
 
-bool DIOModule::checkDIPort(int port) const { return (void)checkPort(inputs(), port), true; }
-bool DIOModule::checkDOPort(int port) const { return (void)checkPort(outputs(), port), true; }
-bool DIOModule::checkDIPortAndPin(int port, const PinSelection& pin) const {
-  return (void)checkPortAndPins(inputs(), port, pin), true;
+bool DIOModule::checkDIPort(int port) const {
+  checkPort(inputs(), port);
+  return true;
 }
+
+bool DIOModule::checkDOPort(int port) const {
+  checkPort(outputs(), port);
+  return true;
+}
+
+bool DIOModule::checkDIPortAndPin(int port, const PinSelection& pin) const {
+  checkPortAndPins(inputs(), port, pin);
+  return true;
+}
+
 bool DIOModule::checkDOPortAndPin(int port, const PinSelection& pin) const {
-  return (void)checkPortAndPins(outputs(), port, pin), true;
+  checkPortAndPins(outputs(), port, pin);
+  return true;
 }
 
 Op<PinMap> DIOModule::getDIPinMap(Call&) { co_return dio_.di_dict; }

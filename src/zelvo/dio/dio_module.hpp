@@ -94,15 +94,15 @@ class DIOModule {
   Op<int> closeDIOInPins(Call& call, int port, int mask);
   Op<int> closeDIOInPort(Call& call, int port);
 
+ private:
   // What distinguishes the input side from the output side in the shared open/close logic.
   struct Side {
     const PinMap* map;
-    Err unavailable;        // DIPortNotAvaliableError / DOPortNotAvaliableError
-    const char* mode;       // the pin mode, besides "Idle", that allows opening: "DI" / "DO"
-    int direction;          // direction word of opened pins: inputs 0, outputs all ones
+    Err unavailable;   // DIPortNotAvaliableError / DOPortNotAvaliableError
+    const char* mode;  // the pin mode, besides "Idle", that allows opening: "DI" / "DO"
+    int direction;     // direction word of opened pins: inputs 0, outputs all ones
   };
 
- private:
   Side inputs() const;
   Side outputs() const;
   // The pins the map lists for a port that exists in it.

@@ -11,21 +11,21 @@ namespace {
 // Highest pin index a bitmask can carry in a signed 64-bit word.
 constexpr std::int64_t kHighestIndex = 62;
 
-[[noreturn]] void noSuchPin(const std::string& what) {
-  throw Error(Err::PinsNotExistError, "The pin index is not valid or is not recognized: " + what + ".");
-}
-
 int checkedIndex(std::int64_t index) {
-  if (index < 0 || index > kHighestIndex) noSuchPin("pin " + std::to_string(index));
+  if (index < 0 || index > kHighestIndex) throwNoSuchPin("pin " + std::to_string(index));
   return static_cast<int>(index);
 }
 
 }  // namespace
 
+void throwNoSuchPin(const std::string& detail) {
+  throw Error(Err::PinsNotExistError, std::string(errorInfo(Err::PinsNotExistError).message) + " " + detail + ".");
+}
+
 std::vector<int> pinIndexList(const PinSelection& pin) {
   if (pin.isInt()) {
     const std::int64_t bits = pin.asInt();
-    if (bits < 0) noSuchPin("mask " + std::to_string(bits));
+    if (bits < 0) throwNoSuchPin("mask " + std::to_string(bits));
     return setBitIndices(static_cast<std::uint64_t>(bits));
   }
   std::vector<int> out;
@@ -36,7 +36,7 @@ std::vector<int> pinIndexList(const PinSelection& pin) {
 
 std::int64_t pinIndexMask(const PinSelection& pin) {
   if (pin.isInt()) {
-    if (pin.asInt() < 0) noSuchPin("mask " + std::to_string(pin.asInt()));
+    if (pin.asInt() < 0) throwNoSuchPin("mask " + std::to_string(pin.asInt()));
     return pin.asInt();
   }
   return static_cast<std::int64_t>(indicesToWord(pinIndexList(pin)));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct PinSelection {
   std::int64_t asInt() const { return std::get<std::int64_t>(value); }
   const std::vector<std::int64_t>& asList() const { return std::get<std::vector<std::int64_t>>(value); }
 };
+
+// PinsNotExistError with its message followed by `detail` ("port 0 has no pin 9").
+[[noreturn]] void throwNoSuchPin(const std::string& detail);
 
 // The index list of a selection: a list as given, a bitmask as its set bits in ascending order.
 // PinsNotExistError for a negative mask or index, or an index no port can have.
