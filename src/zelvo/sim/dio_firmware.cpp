@@ -1,6 +1,7 @@
 #include "zelvo/sim/dio_firmware.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -56,88 +57,81 @@ void DioFirmware::install(Firmware& fw) {
 
   using namespace diocmd;
   using W = const Words&;
-  auto words = [](std::initializer_list<std::uint16_t> w) { return Outcome{std::vector<std::uint16_t>(w)}; };
-  route(kSetCurrent, 4, [this](int n, Port& p, W w) -> Outcome { return configure(n, p, w[0], {w[1], w[2], w[3]}); });
-  route(kToggleDirection, 2, [this](int n, Port& p, W w) -> Outcome {
-    const auto sel = select(p.pins, w[0]);
-    if (!sel) return kPinIndexStatus;
-    return configure(n, p, w[0], {p.now.enabled, static_cast<std::uint16_t>(p.now.direction ^ *sel), w[1]});
+  using U = std::uint16_t;
+  auto words = [](std::initializer_list<U> w) { return Outcome{std::vector<U>(w)}; };
+  constexpr auto kMasked = Addressing::Mask;
+  constexpr auto kPort = Addressing::Port;
+
+  route(kSetCurrent, 4, kMasked,
+        [this](int n, Port& p, U, W w) -> Outcome { return configure(n, p, w[0], {w[1], w[2], w[3]}); });
+  route(kToggleDirection, 2, kMasked, [this](int n, Port& p, U sel, W w) -> Outcome {
+    return configure(n, p, w[0], {p.now.enabled, static_cast<U>(p.now.direction ^ sel), w[1]});
   });
-  route(kSetPortDi, 0, [this](int n, Port& p, W) -> Outcome { return configure(n, p, kWholePort, {kWholePort, 0, 0}); });
-  route(kSetPortDo, 0,
-        [this](int n, Port& p, W) -> Outcome { return configure(n, p, kWholePort, {kWholePort, kWholePort, 0}); });
-  route(kSetPortIdle, 0, [this](int n, Port& p, W) -> Outcome { return configure(n, p, kWholePort, {0, 0, 0}); });
-  route(kGetCurrent, 1, [words](int, Port& p, W w) -> Outcome {
-    const auto sel = select(p.pins, w[0]);
-    if (!sel) return kPinIndexStatus;
-    return words({static_cast<std::uint16_t>(p.now.enabled & *sel), static_cast<std::uint16_t>(p.now.direction & *sel),
-                  static_cast<std::uint16_t>(p.now.state & *sel)});
+  route(kSetPortDi, 0, kPort,
+        [this](int n, Port& p, U, W) -> Outcome { return configure(n, p, kWholePort, {kWholePort, 0, 0}); });
+  route(kSetPortDo, 0, kPort,
+        [this](int n, Port& p, U, W) -> Outcome { return configure(n, p, kWholePort, {kWholePort, kWholePort, 0}); });
+  route(kSetPortIdle, 0, kPort, [this](int n, Port& p, U, W) -> Outcome { return configure(n, p, kWholePort, {0, 0, 0}); });
+  route(kGetCurrent, 1, kMasked, [words](int, Port& p, U sel, W) {
+    return words({static_cast<U>(p.now.enabled & sel), static_cast<U>(p.now.direction & sel), static_cast<U>(p.now.state & sel)});
   });
-  route(kLoadStartup, 0, [words](int, Port& p, W) { return words({p.boot.enabled, p.boot.direction, p.boot.state}); });
-  route(kSaveStartup, 3, [](int, Port& p, W w) -> Outcome {
-    const DioWords stored{static_cast<std::uint16_t>(w[0] & p.pins), static_cast<std::uint16_t>(w[1] & p.pins),
-                          static_cast<std::uint16_t>(w[2] & p.pins)};
-    if ((stored.enabled & stored.direction & ~p.can_output) || (stored.enabled & ~stored.direction & ~p.can_input))
-      return kDioStatus;
+  route(kLoadStartup, 0, kPort, [words](int, Port& p, U, W) { return words({p.boot.enabled, p.boot.direction, p.boot.state}); });
+  route(kSaveStartup, 3, kPort, [](int, Port& p, U sel, W w) -> Outcome {
+    const DioWords stored{static_cast<U>(w[0] & sel), static_cast<U>(w[1] & sel), static_cast<U>(w[2] & sel)};
+    if (!directionsFit(p, stored.enabled, stored.direction)) return kDioStatus;
     p.boot = stored;
     return status::kOk;
   });
-  route(kGetState, 1, [words](int, Port& p, W w) -> Outcome {
-    const auto sel = select(p.pins, w[0]);
-    if (!sel) return kPinIndexStatus;
-    return words({static_cast<std::uint16_t>(p.now.state & *sel)});
-  });
-  route(kSetState, 2, [](int, Port& p, W w) -> Outcome {
-    const auto sel = select(p.pins, w[0]);
-    if (!sel) return kPinIndexStatus;
-    p.now.state = merge(p.now.state, w[1], *sel);
+  route(kGetState, 1, kMasked, [words](int, Port& p, U sel, W) { return words({static_cast<U>(p.now.state & sel)}); });
+  route(kSetState, 2, kMasked, [](int, Port& p, U sel, W w) -> Outcome {
+    p.now.state = merge(p.now.state, w[1], sel);
     return status::kOk;
   });
-  route(kReadDi, 0, [](int, Port& p, W) -> Outcome {
-    sample(p, p.pins);
+  route(kReadDi, 0, kPort, [](int, Port& p, U sel, W) -> Outcome {
+    sample(p, sel);
     return status::kOk;
   });
-  route(kWriteDo, 0, [](int, Port& p, W) -> Outcome {
-    write(p, p.pins);
+  route(kWriteDo, 0, kPort, [](int, Port& p, U sel, W) -> Outcome {
+    write(p, sel);
     return status::kOk;
   });
-  route(kReadAndGetDi, 1, [words](int, Port& p, W w) -> Outcome {
-    const auto sel = select(p.pins, w[0]);
-    if (!sel) return kPinIndexStatus;
-    sample(p, *sel);
-    return words({static_cast<std::uint16_t>(p.now.state & *sel)});
+  route(kReadAndGetDi, 1, kMasked, [words](int, Port& p, U sel, W) {
+    sample(p, sel);
+    return words({static_cast<U>(p.now.state & sel)});
   });
-  route(kSetAndWriteDo, 2, [words](int, Port& p, W w) -> Outcome {
-    const auto sel = select(p.pins, w[0]);
-    if (!sel) return kPinIndexStatus;
-    p.now.state = merge(p.now.state, w[1], *sel);
-    write(p, *sel);
+  route(kSetAndWriteDo, 2, kMasked, [words](int, Port& p, U sel, W w) {
+    p.now.state = merge(p.now.state, w[1], sel);
+    write(p, sel);
     return words({p.driven()});
   });
-  route(kToggleAndWriteDo, 1, [words](int, Port& p, W w) -> Outcome {
-    const auto sel = select(p.pins, w[0]);
-    if (!sel) return kPinIndexStatus;
-    const auto outputs = static_cast<std::uint16_t>(*sel & p.now.enabled & p.now.direction);
+  route(kToggleAndWriteDo, 1, kMasked, [words](int, Port& p, U sel, W) {
+    const auto outputs = static_cast<U>(sel & p.now.enabled & p.now.direction);
     p.now.state ^= outputs;
     write(p, outputs);
     return words({p.driven()});
   });
 }
 
-void DioFirmware::route(int code, std::size_t words, Body body) {
-  fw_->registerHandler(code, [this, words, body = std::move(body)](const Request& r) {
+void DioFirmware::route(int code, std::size_t words, Addressing addressing, Body body) {
+  fw_->registerHandler(code, [this, words, addressing, body = std::move(body)](const Request& r) {
     const Byte number = r.payload.empty() ? Byte{0} : r.payload[0];
     if (r.payload.size() < 1 + 2 * words) return answer(r, {number, status::kParser});
     Port* p = find(number);
     if (!p) return answer(r, {number, kPinIndexStatus});
     Words w{};
     for (std::size_t i = 0; i < words; ++i) w[i] = readBE<std::uint16_t>(ByteView(r.payload).subspan(1 + 2 * i));
-    const Outcome out = body(number, *p, w);
+    const auto sel = addressing == Addressing::Mask ? select(p->pins, w[0]) : p->pins;
+    if (!sel) return answer(r, {number, kPinIndexStatus});
+    const Outcome out = body(number, *p, *sel, w);
     if (const Byte* s = std::get_if<Byte>(&out)) return answer(r, {number, *s});
     Bytes reply{number};
     for (std::uint16_t word : std::get<std::vector<std::uint16_t>>(out)) appendBE(reply, word);
     return answer(r, std::move(reply));
   });
+}
+
+bool DioFirmware::directionsFit(const Port& p, std::uint16_t enabled, std::uint16_t direction) {
+  return (enabled & direction & ~p.can_output) == 0 && (enabled & ~direction & ~p.can_input) == 0;
 }
 
 Byte DioFirmware::configure(int number, Port& p, std::uint16_t mask, const DioWords& w) {
@@ -150,8 +144,7 @@ Byte DioFirmware::configure(int number, Port& p, std::uint16_t mask, const DioWo
     if (busyPins(number, *named) != 0) return kDioStatus;
     sel = *named;
   }
-  const auto on = static_cast<std::uint16_t>(w.enabled & sel);
-  if ((on & w.direction & ~p.can_output) || (on & ~w.direction & ~p.can_input)) return kDioStatus;
+  if (!directionsFit(p, static_cast<std::uint16_t>(w.enabled & sel), w.direction)) return kDioStatus;
   p.now = DioWords{merge(p.now.enabled, w.enabled, sel), merge(p.now.direction, w.direction, sel),
                    merge(p.now.state, w.state, sel)};
   write(p, sel);  // configured outputs take their level at once

@@ -84,15 +84,21 @@ class DioFirmware final : public FirmwareModule {
   using Words = std::array<std::uint16_t, kMaxWords>;
   // What a command answers after the port: a status byte, or words.
   using Outcome = std::variant<Byte, std::vector<std::uint16_t>>;
-  using Body = std::function<Outcome(int number, Port& p, const Words& w)>;
+  // Whether a command's first word is a mask of the pins it addresses, or it addresses the port.
+  enum class Addressing { Mask, Port };
+  // A command on an existing port: `sel` holds the pins it addresses, `w` the words it carries.
+  using Body = std::function<Outcome(int number, Port& p, std::uint16_t sel, const Words& w)>;
 
   // Registers a command that carries `words` 16-bit words after the port byte. Too short a
-  // request is answered [port, 80], a port the product lacks [port, 11].
-  void route(int code, std::size_t words, Body body);
+  // request is answered [port, 80]; a port the product lacks, or a mask naming pins the port
+  // lacks, [port, 11].
+  void route(int code, std::size_t words, Addressing addressing, Body body);
   Port* find(int number);
   const Port& known(int number) const;
   // Sets the words of the addressed pins (all checks first); returns the status.
   Byte configure(int number, Port& p, std::uint16_t mask, const DioWords& w);
+  // Whether the enabled pins can take the directions asked of them.
+  static bool directionsFit(const Port& p, std::uint16_t enabled, std::uint16_t direction);
   // Pins of `sel` whose mode is neither Idle, DI nor DO.
   std::uint16_t busyPins(int number, std::uint16_t sel) const;
   // Enabled inputs among `sel` take the outside levels into the state word.
