@@ -17,8 +17,23 @@ retries and time-outs::
         dio.set_input(2, 5, 1)                    # pin 5 of port 2 sees a high level
         dio.outputs(0)                            # levels port 0 drives, bit n = pin n
         dio.dio_words(0)                          # (enabled, direction, state) words
+        dev.ai_set_waveform(0, "square", 2.0, 50.0)  # analog input 0 sees a +-2 V, 50 Hz square
+        dev.ai_next_read(0)                       # raw counts the next on-demand read returns
+        dev.ai_state(0)                           # AI settings the host made, stream progress
+        dev.ai_unthrottled = True                 # streams go as fast as the reader takes them
 
-From a shell: ``python -m pyzelvo sim TavraA AerisR3A`` serves until Ctrl-C.
+USB products can also be served over USB, through the shim library that
+:func:`usb_library_path` names; a process that loads it as its libusb-1.0 (environment
+variable ``ZELVO_LIBUSB``) reaches them with ``connect(serial_number)``::
+
+    os.environ["ZELVO_LIBUSB"] = sim.usb_library_path()
+    with sim.Emulator() as emu:
+        target = emu.add("PellorK1D", usb=True)
+        dev = pyzelvo.PellorK1D()
+        dev.connect(target.serial_number)
+        target.unplug()                           # hot-unplug
+
+From a shell: ``python -m pyzelvo sim TavraA AerisR3A`` serves until Ctrl-C (TCP only).
 """
 
 from __future__ import annotations
@@ -37,16 +52,42 @@ _sim = _core.sim
 
 #: One emulated device; returned by :meth:`Emulator.add`.
 EmulatedDevice = _sim.EmulatedDevice
+#: One emulated device on USB; returned by :meth:`Emulator.add` with ``usb=True``.
+EmulatedUsbDevice = _sim.EmulatedUsbDevice
 
 #: Ports a Wi-Fi device listens on out of the box (command channel, data channel).
 WIFI_PAIR_PORTS = (7, 1336)
 
-__all__ = ["Emulator", "EmulatedDevice", "WIFI_PAIR_PORTS", "products", "main"]
+__all__ = [
+    "Emulator",
+    "EmulatedDevice",
+    "EmulatedUsbDevice",
+    "WIFI_PAIR_PORTS",
+    "products",
+    "usb_products",
+    "usb_library_path",
+    "main",
+]
 
 
 def products() -> list[str]:
     """Class names of the products the emulator can serve, e.g. ``["AerisR3AH", ..., "TavraA", ...]``."""
     return list(_sim.products())
+
+
+def usb_products() -> list[str]:
+    """Class names of the products that can be served over USB (``add(..., usb=True)``)."""
+    return list(_sim.usb_products())
+
+
+def usb_library_path() -> str:
+    """Absolute path of the USB shim library (``libzelvo_usbsim.so``, installed beside the module).
+
+    It stands in for libusb-1.0: a process whose driver loads it (``ZELVO_LIBUSB`` set to this
+    path before ``connect``) sees the devices added with ``usb=True`` in this process, and no real
+    USB device. Raises RuntimeError when the library is missing.
+    """
+    return _sim.usb_library_path()
 
 
 class Emulator:
@@ -58,6 +99,11 @@ class Emulator:
 
     def __init__(self) -> None:
         self._core = _sim.Emulator()
+        self._lock = threading.Lock()
+        self._added: list = []  # every device, in order
+        self._usb: list[EmulatedUsbDevice] = []
+        # USB devices are unplugged when the emulator goes, as its TCP devices stop.
+        weakref.finalize(self, _stop_all, self._usb)
         _live.add(self)
 
     def add(
@@ -70,7 +116,8 @@ class Emulator:
         data_port: int = 0,
         serial: Optional[str] = None,
         firmware_version: str = "1.0.0",
-    ) -> EmulatedDevice:
+        usb: bool = False,
+    ) -> "EmulatedDevice | EmulatedUsbDevice":
         """Start an emulated device of the product class ``class_name`` (``"TavraA"``, ...).
 
         It listens on ``host`` (any 127.0.0.0/8 address) at ``port`` (0: a free port). Wi-Fi
@@ -78,11 +125,24 @@ class Emulator:
         channels on the Wi-Fi default ports 7 and 1336 (binding ports below 1024 may need root).
         ``serial`` (8 characters) replaces the generated serial number.
 
+        ``usb=True`` (USB products only) plugs the device into the USB shim's bus instead of
+        listening on TCP: see :func:`usb_library_path`. Host and ports do not apply then.
+
         Raises ValueError for an unknown product class or unsuitable options, OSError (for example
         PermissionError, or errno EADDRINUSE) when a port cannot be bound, RuntimeError after
-        :meth:`close`.
+        :meth:`close` or when the USB shim is missing.
         """
-        return self._core.add(
+        if usb:
+            if (host, wifi_pair, port, data_port) != ("127.0.0.1", False, 0, 0):
+                raise ValueError("a USB device has no host, ports or Wi-Fi pair")
+            with self._lock:
+                if self.closed:
+                    raise RuntimeError("the emulator is closed")
+                dev = _sim.add_usb(class_name, serial=serial or "", firmware_version=firmware_version)
+                self._usb.append(dev)
+                self._added.append(dev)
+            return dev
+        dev = self._core.add(
             class_name,
             host=host,
             wifi_pair=wifi_pair,
@@ -91,19 +151,24 @@ class Emulator:
             serial=serial or "",
             firmware_version=firmware_version,
         )
+        self._added.append(dev)
+        return dev
 
     @property
-    def devices(self) -> list[EmulatedDevice]:
+    def devices(self) -> "list[EmulatedDevice | EmulatedUsbDevice]":
         """The devices added so far, in order."""
-        return list(self._core.devices)
+        return list(self._added)
 
     @property
     def closed(self) -> bool:
         return self._core.closed
 
     def close(self) -> None:
-        """Stop every device: listeners and connections close at once. Idempotent."""
-        self._core.close()
+        """Stop every device: listeners and connections close, USB devices are unplugged, at once.
+        Idempotent."""
+        with self._lock:
+            self._core.close()
+        _stop_all(self._usb)
 
     def __enter__(self) -> "Emulator":
         return self
@@ -119,6 +184,11 @@ class Emulator:
 
 
 _live: "weakref.WeakSet[Emulator]" = weakref.WeakSet()
+
+
+def _stop_all(devices: list) -> None:
+    for dev in list(devices):
+        dev.stop()
 
 
 def _close_all() -> None:

@@ -1,5 +1,5 @@
-// Python view of the device emulator: the submodule `_core.sim` with the classes Emulator and
-// EmulatedDevice. pyzelvo/sim.py builds the public API on top of it.
+// Python view of the device emulator: the submodule `_core.sim` with the classes Emulator,
+// EmulatedDevice and EmulatedUsbDevice. pyzelvo/sim.py builds the public API on top of it.
 //
 // The emulator's threads never touch Python; calls that wait for them (add, stop, close,
 // drop_connection) release the GIL.
@@ -17,6 +17,7 @@
 #include "binding/errors.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/emulator.hpp"
+#include "zelvo/sim/usb_device.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -34,6 +35,12 @@ std::string describe(const EmulatedDevice& d) {
                   ":" + std::to_string(d.port());
   if (const auto data = d.dataPort()) s += ", data " + d.host() + ":" + std::to_string(*data);
   return s;
+}
+
+std::string describe(const sim::UsbEmulatedDevice& d) {
+  const auto& p = d.product();
+  return p.class_name + " (" + p.model + ") serial " + d.firmware().serialNumber() + " on USB" +
+         (d.plugged() ? "" : ", unplugged");
 }
 
 // A bind failure becomes OSError(errno, text), which Python turns into PermissionError,
@@ -55,46 +62,38 @@ Bytes toBytes(const nb::bytes& b) {
 
 nb::bytes toPyBytes(const Bytes& b) { return nb::bytes(reinterpret_cast<const char*>(b.data()), b.size()); }
 
-void bindDevice(nb::module_& s) {
-  nb::class_<EmulatedDevice>(s, "EmulatedDevice",
-                             "One emulated device: its firmware state, its TCP listener(s) and its fault controls.\n\n"
-                             "Created by Emulator.add(). Connect a product object to `address` (and, for Wi-Fi\n"
-                             "products, `data_port`) to talk to it.")
-      .def_prop_ro("class_name", [](const EmulatedDevice& d) { return d.product().class_name; },
+// What every emulated device offers, whatever its transport: identity, firmware state, faults.
+template <class D>
+void bindCommon(nb::class_<D>& cls) {
+  cls.def_prop_ro("class_name", [](const D& d) { return d.product().class_name; },
                    "Product class name, e.g. 'TavraA'.")
-      .def_prop_ro("model", [](const EmulatedDevice& d) { return d.product().model; }, "Model text, e.g. 'Tavra-A'.")
-      .def_prop_ro("host", &EmulatedDevice::host, "Loopback address the device listens on.")
-      .def_prop_ro("port", &EmulatedDevice::port, "TCP port of the command channel.")
-      .def_prop_ro("data_port", &EmulatedDevice::dataPort, "TCP port of the Wi-Fi data channel; None for other products.")
-      .def_prop_ro("address", [](const EmulatedDevice& d) { return std::make_pair(d.host(), d.port()); },
-                   "(host, port) of the command channel.")
-      .def_prop_ro("running", &EmulatedDevice::running, "False once the device (or its emulator) is stopped.")
-      .def_prop_ro("firmware_version", [](const EmulatedDevice& d) { return d.firmware().version(); })
+      .def_prop_ro("model", [](const D& d) { return d.product().model; }, "Model text, e.g. 'Tavra-A'.")
+      .def_prop_ro("running", &D::running, "False once the device (or its emulator) is stopped.")
+      .def_prop_ro("firmware_version", [](const D& d) { return d.firmware().version(); })
       .def_prop_rw(
-          "serial_number", [](const EmulatedDevice& d) { return d.firmware().serialNumber(); },
-          [](EmulatedDevice& d, std::string serial) {
+          "serial_number", [](const D& d) { return d.firmware().serialNumber(); },
+          [](D& d, std::string serial) {
             if (!d.firmware().setSerialNumber(std::move(serial)))
               throw std::invalid_argument("a serial number is exactly 8 printable ASCII characters");
           },
           "The 8-character serial number the device reports.")
       .def_prop_rw(
           "alias",
-          [](const EmulatedDevice& d) {
+          [](const D& d) {
             // The driver may have stored any bytes; show them as the driver would read them.
             const std::string raw = d.firmware().alias();
             return nb::steal<nb::str>(PyUnicode_DecodeUTF8(raw.data(), static_cast<Py_ssize_t>(raw.size()), "replace"));
           },
-          [](EmulatedDevice& d, std::string alias) {
+          [](D& d, std::string alias) {
             if (!d.firmware().setAlias(std::move(alias)))
               throw std::invalid_argument("an alias is at most 32 bytes of UTF-8");
           },
           "The device alias (at most 32 bytes of UTF-8; the model text by default).")
-      .def_prop_ro("reboot_count", [](const EmulatedDevice& d) { return d.system().rebootCount(); },
+      .def_prop_ro("reboot_count", [](const D& d) { return d.system().rebootCount(); },
                    "How many REBOOT commands the device has answered.")
-      .def_prop_ro("connection_count", &EmulatedDevice::connectionCount, "Open client connections, both channels.")
       .def(
           "pin_modes",
-          [](const EmulatedDevice& d, int port) {
+          [](const D& d, int port) {
             std::vector<int> out;
             for (auto m : d.firmware().pinModes(port)) out.push_back(static_cast<int>(m));
             return out;
@@ -102,7 +101,7 @@ void bindDevice(nb::module_& s) {
           "port"_a, "Pin-mode numbers of a device port, one per pin ([] for a port the device lacks).")
       .def(
           "set_pin_mode",
-          [](EmulatedDevice& d, int port, int pin, int mode) {
+          [](D& d, int port, int pin, int mode) {
             if (mode < 0 || mode >= sim::kPinModeCount) throw std::invalid_argument("pin mode must be 0..9");
             try {
               d.firmware().setPinMode(port, pin, static_cast<sim::PinMode>(mode));
@@ -113,40 +112,114 @@ void bindDevice(nb::module_& s) {
           "port"_a, "pin"_a, "mode"_a, "Sets one pin's mode number (0 Disabled, 1 Idle, 2 DI, ... 9 ADC).")
       .def(
           "ignore_first",
-          [](EmulatedDevice& d, int cmd, int n) { d.faults().ignoreNext(cmd, n); }, "cmd"_a, "n"_a,
+          [](D& d, int cmd, int n) { d.faults().ignoreNext(cmd, n); }, "cmd"_a, "n"_a,
           "Leave the next `n` requests with command code `cmd` unanswered (they are still counted).")
       .def(
           "delay_replies",
-          [](EmulatedDevice& d, double seconds) { d.faults().delayReplies(std::chrono::duration<double>(seconds)); },
+          [](D& d, double seconds) { d.faults().delayReplies(std::chrono::duration<double>(seconds)); },
           "seconds"_a, "Send every reply `seconds` after its request arrives (0 for no delay).")
       .def(
-          "split_replies", [](EmulatedDevice& d, int pieces) { d.faults().splitReplies(pieces); }, "pieces"_a,
+          "split_replies", [](D& d, int pieces) { d.faults().splitReplies(pieces); }, "pieces"_a,
           "Send each reply frame in `pieces` separate writes about a millisecond apart (1 for whole frames).")
       .def(
-          "prepend_garbage", [](EmulatedDevice& d, nb::bytes garbage) { d.faults().prependGarbage(toBytes(garbage)); },
+          "prepend_garbage", [](D& d, nb::bytes garbage) { d.faults().prependGarbage(toBytes(garbage)); },
           "garbage"_a, "Send these bytes in front of every reply frame (b'' for none).")
+      .def(
+          "request_count", [](const D& d, int cmd) { return d.faults().requestCount(cmd); }, "cmd"_a,
+          "How many requests with command code `cmd` arrived (ignored ones included).")
+      .def_prop_ro("request_counts", [](const D& d) { return d.faults().requestCounts(); },
+                   "Command code -> number of requests that arrived.")
+      .def("reset_request_counts", [](D& d) { d.faults().resetRequestCounts(); })
+      .def("reset_faults", [](D& d) { d.faults().reset(); },
+           "Forget every injected fault (request counts are kept).")
+      .def(
+          "eeprom_page", [](const D& d, int page) { return toPyBytes(d.system().eepromPage(page)); },
+          "page"_a, "The 64 bytes of an EEPROM page (b'' outside 0..255).")
+      .def("stop", &D::stop, Release(), "Stop serving this device (idempotent).");
+}
+
+void bindDevice(nb::module_& s) {
+  nb::class_<EmulatedDevice> cls(s, "EmulatedDevice",
+                                 "One emulated device: its firmware state, its TCP listener(s) and its fault controls.\n\n"
+                                 "Created by Emulator.add(). Connect a product object to `address` (and, for Wi-Fi\n"
+                                 "products, `data_port`) to talk to it.");
+  bindCommon(cls);
+  cls.def_prop_ro("host", &EmulatedDevice::host, "Loopback address the device listens on.")
+      .def_prop_ro("port", &EmulatedDevice::port, "TCP port of the command channel.")
+      .def_prop_ro("data_port", &EmulatedDevice::dataPort, "TCP port of the Wi-Fi data channel; None for other products.")
+      .def_prop_ro("address", [](const EmulatedDevice& d) { return std::make_pair(d.host(), d.port()); },
+                   "(host, port) of the command channel.")
+      .def_prop_ro("usb", [](const EmulatedDevice&) { return false; }, "False: the device is served over TCP.")
+      .def_prop_ro("connection_count", &EmulatedDevice::connectionCount, "Open client connections, both channels.")
       .def("drop_connection", &EmulatedDevice::dropConnections, Release(),
            "Close every client connection now; the device keeps listening for new ones.")
-      .def(
-          "request_count", [](const EmulatedDevice& d, int cmd) { return d.faults().requestCount(cmd); }, "cmd"_a,
-          "How many requests with command code `cmd` arrived (ignored ones included).")
-      .def_prop_ro("request_counts", [](const EmulatedDevice& d) { return d.faults().requestCounts(); },
-                   "Command code -> number of requests that arrived.")
-      .def("reset_request_counts", [](EmulatedDevice& d) { d.faults().resetRequestCounts(); })
-      .def("reset_faults", [](EmulatedDevice& d) { d.faults().reset(); },
-           "Forget every injected fault (request counts are kept).")
       .def(
           "send_stream",
           [](EmulatedDevice& d, int code, nb::bytes payload) { d.sendStream(sim::Reply{code, toBytes(payload)}); },
           "code"_a, "payload"_a,
-          "Send one stream packet on the data channel (Wi-Fi) or the command channel (other products).")
+          "Send one stream packet on the data channel (Wi-Fi) or the command channel (other products).");
+  cls.def("__repr__", [](const EmulatedDevice& d) {
+    return "<EmulatedDevice " + describe(d) + (d.running() ? "" : ", stopped") + ">";
+  });
+}
+
+void bindUsbDevice(nb::module_& s) {
+  using sim::UsbEmulatedDevice;
+  nb::class_<UsbEmulatedDevice> cls(
+      s, "EmulatedUsbDevice",
+      "One emulated USB device: its firmware state, its place on the USB shim's bus and its fault\n"
+      "controls.\n\n"
+      "Created by Emulator.add(..., usb=True). A product object reaches it with\n"
+      "connect(serial_number) once the process loads the shim as libusb (ZELVO_LIBUSB =\n"
+      "pyzelvo.sim.usb_library_path()).");
+  bindCommon(cls);
+  cls.def_prop_ro("usb", [](const UsbEmulatedDevice&) { return true; }, "True: the device is on the USB shim.")
+      .def_prop_ro("plugged", &UsbEmulatedDevice::plugged, "Whether the device is on the bus.")
+      .def_prop_ro("connection_count", &UsbEmulatedDevice::connectionCount, "Handles the host has open on the device.")
+      .def("unplug", &UsbEmulatedDevice::unplug, Release(),
+           "Pull the device out: it leaves the device list, transfers in progress and later ones fail with\n"
+           "LIBUSB_ERROR_NO_DEVICE. Idempotent.")
+      .def("plug", &UsbEmulatedDevice::plug, Release(),
+           "Plug the device in again: a fresh enumeration (with the current serial number); nothing of\n"
+           "the earlier connection carries over. Nothing happens when it is plugged.")
+      .def("drop_connection", &UsbEmulatedDevice::dropConnections, Release(),
+           "Unplug and plug in again: open handles fail with LIBUSB_ERROR_NO_DEVICE; the device can be\n"
+           "opened anew.")
       .def(
-          "eeprom_page", [](const EmulatedDevice& d, int page) { return toPyBytes(d.system().eepromPage(page)); },
-          "page"_a, "The 64 bytes of an EEPROM page (b'' outside 0..255).")
-      .def("stop", &EmulatedDevice::stop, Release(), "Stop serving this device (idempotent).")
-      .def("__repr__", [](const EmulatedDevice& d) {
-        return "<EmulatedDevice " + describe(d) + (d.running() ? "" : ", stopped") + ">";
+          "send_stream",
+          [](UsbEmulatedDevice& d, int code, nb::bytes payload) { d.sendStream(sim::Reply{code, toBytes(payload)}); },
+          "code"_a, "payload"_a, "Send one stream packet on the IN endpoint.")
+      .def_prop_ro(
+          "out_transfers",
+          [](const UsbEmulatedDevice& d) {
+            nb::list out;
+            for (const auto& t : d.usb().outTransfers()) out.append(toPyBytes(t));
+            return out;
+          },
+          "The latest OUT transfers the host wrote (at most 256, oldest first), padding included.")
+      .def(
+          "fail_in_transfers", [](UsbEmulatedDevice& d, int n) { d.usb().failInTransfers(n); }, "n"_a, Release(),
+          "Make the next `n` reads of the IN endpoint fail at once with an I/O error (replaces what is\n"
+          "left; 0 ends it). RuntimeError while unplugged.")
+      .def_prop_ro("in_failures_left", [](const UsbEmulatedDevice& d) { return d.usb().inFailuresLeft(); },
+                   "Reads of the IN endpoint still to fail.")
+      .def("__repr__", [](const UsbEmulatedDevice& d) {
+        return "<EmulatedUsbDevice " + describe(d) + (d.running() ? "" : ", stopped") + ">";
       });
+  s.def(
+      "add_usb",
+      [](const std::string& class_name, const std::string& serial, const std::string& firmware_version) {
+        sim::UsbDeviceOptions o;
+        o.serial = serial;
+        o.firmware_version = firmware_version;
+        return sim::addUsbDevice(class_name, o);
+      },
+      "class_name"_a, "serial"_a = "", "firmware_version"_a = "1.0.0", Release(),
+      "Plug an emulated USB device of a product class into the shim's bus; see pyzelvo.sim.Emulator.add.");
+  s.def("usb_library_path", &sim::usbLibraryPath, Release(),
+        "Path of the USB shim library the emulator plugs its USB devices into.");
+  s.def("usb_products", &sim::usbProducts, "Class names of the products that can be emulated on USB.");
+  s.def("describe", [](const UsbEmulatedDevice& d) { return describe(d); }, "dev"_a);
 }
 
 // The digital I/O controls: levels applied to input pins, and what the outputs drive.
@@ -220,6 +293,7 @@ void bindSim(nb::module_& m) {
   nb::module_ s = m.def_submodule("sim", "Device emulator (C++ side of pyzelvo.sim)");
   nb::register_exception_translator(translateListenError);
   bindDevice(s);
+  bindUsbDevice(s);
   bindDioControls(s.attr("EmulatedDevice"));
   bindEmulator(s);
   s.def("products", &sim::emulatedProducts, "Class names of the products the emulator can serve.");
