@@ -11,5 +11,6 @@ void bindClients(nanobind::module_& m);
 void bindDevices(nanobind::module_& m);
 void bindProducts(nanobind::module_& m);
 void bindSim(nanobind::module_& m);
+void bindUsbLibrarySearch(nanobind::module_& m);
 
 }  // namespace zelvo::py

@@ -12,6 +12,7 @@ NB_MODULE(_core, m) {
   zelvo::py::bindHelpers(m);
   zelvo::py::bindAwaitable(m);
   zelvo::py::bindClients(m);
+  zelvo::py::bindUsbLibrarySearch(m);
   zelvo::py::bindDevices(m);
   zelvo::py::bindProducts(m);
   zelvo::py::bindSim(m);

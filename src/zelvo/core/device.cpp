@@ -34,8 +34,12 @@ Channel::ReadProblem networkProblem(const ReadResult& r) {
 
 Channel::ReadProblem datagramProblem(const ReadResult&) { return {"", false}; }
 
+// A USB read that ends the stream (the device was unplugged) is reported once and parks the
+// thread until disconnect; other failures are reported (rate-limited) and retried after a
+// back-off. A read ended by a disconnect (Closed, no text) parks quietly.
 Channel::ReadProblem usbProblem(const ReadResult& r) {
-  if (r.status == ReadStatus::Closed) return {"", true};
+  if (r.status == ReadStatus::Closed)
+    return {r.error.empty() ? std::string() : console::genericErrorText("USBError", r.error), true};
   return {console::genericErrorText("USBError", r.error), false};
 }
 
@@ -183,9 +187,14 @@ USBDevice::~USBDevice() { console::withoutInterpreterLock([this] { closeOnDestru
 void USBDevice::connect(const std::string& serial_num, bool verbose) {
   std::lock_guard lock(life_m_);
   if (killed()) throwClosed();
-  if (connected_) return;
+  if (connected_) {
+    if (!client_->gone()) return;
+    disconnect(false);  // the device was unplugged: connect afresh
+  }
   auto client = std::make_shared<UsbClient>(serial_num);
-  serial_num_ = client->takeSerialNumber();
+  std::string serial = client->takeSerialNumber();  // raises before anything changed
+  client->setReadTimeout(0);                        // the receive thread waits for data, not a clock
+  serial_num_ = std::move(serial);
   client_ = client;
   channel_->open(client);
   connected_ = true;  // last: only a fully opened device counts as connected
@@ -195,8 +204,11 @@ void USBDevice::connect(const std::string& serial_num, bool verbose) {
 void USBDevice::disconnect(bool verbose) {
   std::lock_guard lock(life_m_);
   if (!connected_) return;
-  console::withoutInterpreterLock([this] { channel_->close(); });
-  client_.reset();  // releases the interface and the handle
+  console::withoutInterpreterLock([this] {
+    channel_->close();
+    client_->close();  // releases the interface and the handle, whoever else holds the client
+  });
+  client_.reset();
   connected_ = false;
   if (verbose) printLine("Disconnected from " + serial_num_.value_or("") + " (" + model() + ")");
 }
