@@ -13,5 +13,7 @@ void bindDIOModule(nanobind::handle cls);
 // AIModule, AI24BitStreamingModule (both built on the streaming AI module) and AI24BitModule.
 void bindAIModule(nanobind::handle cls);
 void bindAI24BitModule(nanobind::handle cls);
+// BroadcastModule (DeviceFinder).
+void bindBroadcastModule(nanobind::handle cls);
 
 }  // namespace zelvo::py

@@ -87,6 +87,7 @@ void bindProduct(nb::module_& m, const char* name) {
   if (spec.has(M::DIO)) bindDIOModule(cls);
   if (spec.has(M::AI) || spec.has(M::AI24BitStreaming)) bindAIModule(cls);
   if (spec.has(M::AI24Bit)) bindAI24BitModule(cls);
+  if (spec.has(M::Broadcast)) bindBroadcastModule(cls);
   addConstructionData(cls, spec);
 }
 

@@ -117,6 +117,12 @@ nb::object Result<std::vector<std::string>>::to(const std::vector<std::string>& 
   return l;
 }
 
+nb::object Result<std::vector<std::vector<std::string>>>::to(const std::vector<std::vector<std::string>>& v) {
+  nb::list out;
+  for (const auto& row : v) out.append(Result<std::vector<std::string>>::to(row));
+  return out;
+}
+
 nb::object Result<StreamItems>::to(const StreamItems& v) {
   if (v.items.size() == 1) return byteList(v.items[0]);
   nb::list out;

@@ -140,6 +140,11 @@ struct Result<std::vector<std::string>> {
   static constexpr const char* pyName = "list[str]";
   static nb::object to(const std::vector<std::string>& v);
 };
+template <>
+struct Result<std::vector<std::vector<std::string>>> {
+  static constexpr const char* pyName = "list[list[str]]";
+  static nb::object to(const std::vector<std::vector<std::string>>& v);
+};
 // Items taken from a stream queue: one item comes back as the list of its elements, several as a
 // list of items.
 struct StreamItems {
