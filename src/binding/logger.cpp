@@ -110,9 +110,31 @@ void addRow(CsvRows& rows, PyObject* row, Where where) {
   rows.endRow();
 }
 
-int queue(Device& d, CsvRows&& rows) {
-  moduleOf<DataLogger>(d).write(std::move(rows));
-  return kDone;
+// The rows of a write operation's argument (named `arg` in error messages).
+using RowsOf = CsvRows (*)(PyObject* value, const char* arg);
+
+CsvRows oneRow(PyObject* row, const char* arg) {
+  CsvRows rows;
+  addRow(rows, row, Where{arg});
+  return rows;
+}
+
+CsvRows oneValue(PyObject* value, const char* arg) {
+  CsvRows rows;
+  addValue(rows, value, Where{arg});
+  rows.endRow();
+  return rows;
+}
+
+CsvRows manyRows(PyObject* list, const char* arg) {
+  Where where{arg};
+  requireRow(list, where, "rows");
+  CsvRows rows;
+  for (where.row = 0; where.row < PySequence_Fast_GET_SIZE(list); ++where.row) {
+    nb::object row = nb::borrow(PySequence_Fast_GET_ITEM(list, where.row));
+    addRow(rows, row.ptr(), where);
+  }
+  return rows;
 }
 
 // A path as open() takes it: str, bytes or os.PathLike, in the file-system encoding.
@@ -164,10 +186,11 @@ void bindDataLogger(nb::handle cls) {
   auto method = [&](const char* name, auto fn, auto... extra) {
     nb::setattr(cls, name, nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(), extra...));
   };
-  auto attribute = [&](const char* name, auto get, const char* doc) {
+  auto attribute = [&](const char* name, auto get, const char* sig, const char* doc) {
     nb::setattr(cls, name,
                 nb::handle(reinterpret_cast<PyObject*>(&PyProperty_Type))(
-                    nb::cpp_function([get](Device& d) { return get(moduleOf<DataLogger>(d)); }, nb::is_method()),
+                    nb::cpp_function([get](Device& d) { return get(moduleOf<DataLogger>(d)); }, nb::is_method(),
+                                     nb::sig(sig)),
                     nb::none(), nb::none(), doc));
   };
 
@@ -187,49 +210,27 @@ void bindDataLogger(nb::handle cls) {
       "and prints 'Opened file name: (filename)' when verbose. Rows queued before the first file is\n"
       "opened are written to it; a file already open is closed once its queued rows are written.\n"
       "OSError (FileNotFoundError, PermissionError, ...) when the file cannot be opened.");
-  method(
-      "Logger_writeHeader",
-      [](Device& d, nb::handle header) {
-        CsvRows rows;
-        addRow(rows, header.ptr(), Where{"header"});
-        return queue(d, std::move(rows));
-      },
-      nb::arg("header").none(), nb::sig("def Logger_writeHeader(self, header: list[typing.Any]) -> int"),
-      "Queues a header row (as Logger_writeList).");
-  method(
-      "Logger_writeList",
-      [](Device& d, nb::handle value_list) {
-        CsvRows rows;
-        addRow(rows, value_list.ptr(), Where{"value_list"});
-        return queue(d, std::move(rows));
-      },
-      nb::arg("value_list").none(), nb::sig("def Logger_writeList(self, value_list: list[typing.Any]) -> int"),
-      "Queues one row: a list or tuple of str, numbers, bools or None (an empty field).");
-  method(
-      "Logger_writeValue",
-      [](Device& d, nb::handle value) {
-        CsvRows rows;
-        addValue(rows, value.ptr(), Where{"value"});
-        rows.endRow();
-        return queue(d, std::move(rows));
-      },
-      nb::arg("value").none(), nb::sig("def Logger_writeValue(self, value: typing.Any) -> int"),
-      "Queues a row of one value.");
-  method(
-      "Logger_write2DList",
-      [](Device& d, nb::handle value_mat) {
-        Where where{"value_mat"};
-        requireRow(value_mat.ptr(), where, "rows");
-        CsvRows rows;
-        for (where.row = 0; where.row < PySequence_Fast_GET_SIZE(value_mat.ptr()); ++where.row) {
-          nb::object row = nb::borrow(PySequence_Fast_GET_ITEM(value_mat.ptr(), where.row));
-          addRow(rows, row.ptr(), where);
-        }
-        return queue(d, std::move(rows));
-      },
-      nb::arg("value_mat").none(), nb::sig("def Logger_write2DList(self, value_mat: list[list[typing.Any]]) -> int"),
-      "Queues rows, written together and in order. Returns at once; nothing is written when a value\n"
-      "cannot be logged (InputTypeNotCorrectError).");
+  // The write operations: each turns its argument into rows and queues them.
+  auto queueing = [&](const char* name, const char* arg, RowsOf convert, const char* sig, const char* doc) {
+    method(
+        name,
+        [arg, convert](Device& d, nb::handle value) {
+          moduleOf<DataLogger>(d).write(convert(value.ptr(), arg));
+          return kDone;
+        },
+        nb::arg(arg).none(), nb::sig(sig), doc);
+  };
+  queueing("Logger_writeHeader", "header", &oneRow, "def Logger_writeHeader(self, header: list[typing.Any]) -> int",
+           "Queues a header row (as Logger_writeList).");
+  queueing("Logger_writeList", "value_list", &oneRow,
+           "def Logger_writeList(self, value_list: list[typing.Any]) -> int",
+           "Queues one row: a list or tuple of str, numbers, bools or None (an empty field).");
+  queueing("Logger_writeValue", "value", &oneValue, "def Logger_writeValue(self, value: typing.Any) -> int",
+           "Queues a row of one value.");
+  queueing("Logger_write2DList", "value_mat", &manyRows,
+           "def Logger_write2DList(self, value_mat: list[list[typing.Any]]) -> int",
+           "Queues rows, written together and in order. Returns at once; nothing is written when a value\n"
+           "cannot be logged (InputTypeNotCorrectError).");
   method(
       "_Logger_close",
       [](Device& d, nb::handle verbose) {
@@ -240,11 +241,11 @@ void bindDataLogger(nb::handle cls) {
       "Writes every queued row, closes the file and ends the writer thread (close() does this too);\n"
       "later writes raise ValueError. A second call does nothing.");
 
-  attribute("filename", [](DataLogger& l) { return pathText(l.filename()); },
+  attribute("filename", [](DataLogger& l) { return pathText(l.filename()); }, "def filename(self) -> str | None",
             "The file name given to the last Logger_openFile that succeeded (None before).");
-  attribute("f_handle", [](DataLogger& l) { return pathText(l.openPath()); },
+  attribute("f_handle", [](DataLogger& l) { return pathText(l.openPath()); }, "def f_handle(self) -> str | None",
             "The name of the file open now, None when no file is open.");
-  attribute("queue_timeout", [](DataLogger&) { return DataLogger::QUEUE_TIMEOUT_S; },
+  attribute("queue_timeout", [](DataLogger&) { return DataLogger::QUEUE_TIMEOUT_S; }, "def queue_timeout(self) -> int",
             "999999: the writer waits for rows without a time-out and ends only when the logger is closed.");
 }
 
