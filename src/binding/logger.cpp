@@ -6,7 +6,11 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 
+#include <bit>
+#include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "binding/modules.hpp"
 #include "binding/ops.hpp"
@@ -91,20 +95,56 @@ void addValue(CsvRows& rows, PyObject* v, const Where& where) {
   rows.field(utf8(text.ptr(), where));
 }
 
-bool isRow(PyObject* v) { return PyList_Check(v) || PyTuple_Check(v); }
-
-void requireRow(PyObject* v, const Where& where, const char* what) {
-  if (!isRow(v))
-    throw Error(Err::InputTypeNotCorrectError,
-                where.text() + " (" + typeName(v) + ") must be a list or a tuple of " + what + ".");
+// A row, or a list of rows: a list, a tuple or another sequence (a numpy array, ...), but not a
+// text or bytes, which would be split into characters. Returns it as a list or a tuple.
+nb::object sequenceOf(PyObject* v, const Where& where, const char* what) {
+  if (PySequence_Check(v) && !PyUnicode_Check(v) && !PyBytes_Check(v) && !PyByteArray_Check(v)) {
+    nb::object seq = nb::steal(PySequence_Fast(v, "not iterable"));
+    if (seq.is_valid()) return seq;
+    PyErr_Clear();
+  }
+  throw Error(Err::InputTypeNotCorrectError,
+              where.text() + " (" + typeName(v) + ") must be a list, a tuple or an array of " + what + ".");
 }
 
-// Adds one row: a list or a tuple of values. Items are read one at a time (a value's str() could
-// change a list while it is read).
+// Float64 arrays (numpy arrays, array.array, ...) of `ndim` dimensions are read straight from their
+// memory, one row per line; their items' str() is the shortest round-trip text, as a float's.
+// False, with nothing added, for anything else.
+bool addFloatArray(CsvRows& rows, PyObject* v, int ndim) {
+  if (PyList_Check(v) || PyTuple_Check(v) || !PyObject_CheckBuffer(v)) return false;
+  Py_buffer view;
+  if (PyObject_GetBuffer(v, &view, PyBUF_RECORDS_RO) != 0) {
+    PyErr_Clear();
+    return false;
+  }
+  const std::unique_ptr<Py_buffer, decltype(&PyBuffer_Release)> release(&view, &PyBuffer_Release);
+  const std::string_view format = view.format ? view.format : "";
+  const bool little = std::endian::native == std::endian::little;
+  const bool native_double = format == "d" || format == "@d" || format == "=d" || format == (little ? "<d" : ">d");
+  if (!native_double || view.itemsize != sizeof(double) || view.ndim != ndim) return false;
+  const Py_ssize_t n_rows = ndim == 2 ? view.shape[0] : 1;
+  const Py_ssize_t n_cols = view.shape[ndim - 1];
+  const Py_ssize_t row_step = ndim == 2 ? view.strides[0] : 0;
+  const Py_ssize_t col_step = view.strides[ndim - 1];
+  const char* base = static_cast<const char*>(view.buf);
+  for (Py_ssize_t r = 0; r < n_rows; ++r) {
+    for (Py_ssize_t c = 0; c < n_cols; ++c) {
+      double x = 0;
+      std::memcpy(&x, base + r * row_step + c * col_step, sizeof x);
+      rows.number(x);
+    }
+    rows.endRow();
+  }
+  return true;
+}
+
+// Adds one row. Items are read one at a time (a value's str() could change a list while it is
+// read).
 void addRow(CsvRows& rows, PyObject* row, Where where) {
-  requireRow(row, where, "values");
-  for (where.col = 0; where.col < PySequence_Fast_GET_SIZE(row); ++where.col) {
-    nb::object v = nb::borrow(PySequence_Fast_GET_ITEM(row, where.col));
+  if (addFloatArray(rows, row, 1)) return;
+  const nb::object values = sequenceOf(row, where, "values");
+  for (where.col = 0; where.col < PySequence_Fast_GET_SIZE(values.ptr()); ++where.col) {
+    nb::object v = nb::borrow(PySequence_Fast_GET_ITEM(values.ptr(), where.col));
     addValue(rows, v.ptr(), where);
   }
   rows.endRow();
@@ -128,10 +168,11 @@ CsvRows oneValue(PyObject* value, const char* arg) {
 
 CsvRows manyRows(PyObject* list, const char* arg) {
   Where where{arg};
-  requireRow(list, where, "rows");
   CsvRows rows;
-  for (where.row = 0; where.row < PySequence_Fast_GET_SIZE(list); ++where.row) {
-    nb::object row = nb::borrow(PySequence_Fast_GET_ITEM(list, where.row));
+  if (addFloatArray(rows, list, 2)) return rows;
+  const nb::object all = sequenceOf(list, where, "rows");
+  for (where.row = 0; where.row < PySequence_Fast_GET_SIZE(all.ptr()); ++where.row) {
+    nb::object row = nb::borrow(PySequence_Fast_GET_ITEM(all.ptr(), where.row));
     addRow(rows, row.ptr(), where);
   }
   return rows;
@@ -224,13 +265,13 @@ void bindDataLogger(nb::handle cls) {
            "Queues a header row (as Logger_writeList).");
   queueing("Logger_writeList", "value_list", &oneRow,
            "def Logger_writeList(self, value_list: list[typing.Any]) -> int",
-           "Queues one row: a list or tuple of str, numbers, bools or None (an empty field).");
+           "Queues one row: a list, tuple or numpy array of str, numbers, bools or None (an empty field).");
   queueing("Logger_writeValue", "value", &oneValue, "def Logger_writeValue(self, value: typing.Any) -> int",
            "Queues a row of one value.");
   queueing("Logger_write2DList", "value_mat", &manyRows,
            "def Logger_write2DList(self, value_mat: list[list[typing.Any]]) -> int",
-           "Queues rows, written together and in order. Returns at once; nothing is written when a value\n"
-           "cannot be logged (InputTypeNotCorrectError).");
+           "Queues rows (a list of rows, or a 2-D numpy array), written together and in order. Returns at\n"
+           "once; nothing is written when a value cannot be logged (InputTypeNotCorrectError).");
   method(
       "_Logger_close",
       [](Device& d, nb::handle verbose) {

@@ -78,6 +78,19 @@ def test_rows_are_written_as_the_csv_module_writes_them(dev, tmp_path, how):
     assert read(path) == csv_bytes(expected)
 
 
+@pytest.mark.skipif(numpy is None, reason="needs numpy")
+def test_numpy_arrays_are_written_as_the_csv_module_writes_them(dev, tmp_path):
+    mat = numpy.random.default_rng(3).normal(size=(50, 8)) * 10.0 ** numpy.arange(-20, 20, 5)
+    mat[0, :4] = [numpy.nan, numpy.inf, -0.0, 1e16]
+    rows = [mat, mat[::3, ::-2], mat.T, mat.astype(numpy.float32), mat.astype(">f8"), numpy.arange(-8, 8).reshape(2, 8)]
+    dev.Logger_openFile(tmp_path / "f.csv", verbose=False)
+    for m in rows:
+        dev.Logger_write2DList(m)
+        dev.Logger_writeList(m[1])
+    dev._Logger_close()
+    assert read(tmp_path / "f.csv") == csv_bytes([r for m in rows for r in [*m, m[1]]])
+
+
 def test_floats_are_written_in_their_shortest_round_trip_text(dev, tmp_path):
     rnd = random.Random(7)
     rows = [[struct.unpack("<d", struct.pack("<Q", rnd.getrandbits(64)))[0] for _ in range(8)] for _ in range(3000)]
@@ -191,6 +204,8 @@ def test_a_second_open_writes_out_the_first_file(dev, tmp_path, same_name, clear
     ("Logger_write2DList", [[1], 2]),
     ("Logger_write2DList", [[1], [2, {3}]]),
     ("Logger_write2DList", "ab"),
+    ("Logger_write2DList", [b"ab"]),
+    ("Logger_writeList", (v for v in [1])),
 ])
 def test_rows_that_cannot_be_logged_are_refused_and_nothing_of_them_is_written(dev, tmp_path, call, arg):
     dev.Logger_openFile(tmp_path / "f.csv", verbose=False)
