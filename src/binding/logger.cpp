@@ -261,15 +261,18 @@ void bindDataLogger(nb::handle cls) {
         },
         nb::arg(arg).none(), nb::sig(sig), doc);
   };
-  queueing("Logger_writeHeader", "header", &oneRow, "def Logger_writeHeader(self, header: list[typing.Any]) -> int",
+  queueing("Logger_writeHeader", "header", &oneRow,
+           "def Logger_writeHeader(self, header: collections.abc.Sequence[typing.Any]) -> int",
            "Queues a header row (as Logger_writeList).");
   queueing("Logger_writeList", "value_list", &oneRow,
-           "def Logger_writeList(self, value_list: list[typing.Any]) -> int",
+           "def Logger_writeList(self, value_list: collections.abc.Sequence[typing.Any] | "
+           "numpy.typing.NDArray[typing.Any]) -> int",
            "Queues one row: a list, tuple or numpy array of str, numbers, bools or None (an empty field).");
   queueing("Logger_writeValue", "value", &oneValue, "def Logger_writeValue(self, value: typing.Any) -> int",
            "Queues a row of one value.");
   queueing("Logger_write2DList", "value_mat", &manyRows,
-           "def Logger_write2DList(self, value_mat: list[list[typing.Any]]) -> int",
+           "def Logger_write2DList(self, value_mat: collections.abc.Sequence[collections.abc.Sequence[typing.Any]] | "
+           "numpy.typing.NDArray[typing.Any]) -> int",
            "Queues rows (a list of rows, or a 2-D numpy array), written together and in order. Returns at\n"
            "once; nothing is written when a value cannot be logged (InputTypeNotCorrectError).");
   method(

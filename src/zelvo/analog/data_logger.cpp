@@ -286,8 +286,8 @@ void DataLogger::Shared::finishFile(std::unique_ptr<OutFile> f) {
 void DataLogger::Shared::fail(OutFile& f, int err) {
   if (f.failed()) return;
   f.setFailed();
-  const std::string text =
-      "[Errno " + std::to_string(err) + "] " + errorName(err) + ": '" + f.path() + "' (the data logger stops writing it)";
+  const std::string text = "[Errno " + std::to_string(err) + "] " + errorName(err) + ": '" + f.path() +
+                           "' (the data logger stops writing it)";
   {
     std::lock_guard lock(m);
     failure.emplace(err, f.path(), errorName(err) + " (the data logger could not write its rows)");
