@@ -15,5 +15,7 @@ void bindAIModule(nanobind::handle cls);
 void bindAI24BitModule(nanobind::handle cls);
 // BroadcastModule (DeviceFinder).
 void bindBroadcastModule(nanobind::handle cls);
+// The queue class the AI modules expose.
+void bindSignalQueue(nanobind::module_& m);
 
 }  // namespace zelvo::py

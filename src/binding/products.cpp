@@ -67,7 +67,9 @@ nb::dict constructionData(const ProductSpec& p) {
 // Read-only class attributes for the construction data (each access returns a fresh copy, so a
 // caller cannot change a model's maps by accident).
 void addConstructionData(nb::handle cls, const ProductSpec& p) {
+  const nb::object own = cls.attr("__dict__");  // the class's own attributes (a mapping proxy)
   for (auto [name, value] : constructionData(p)) {
+    if (PySequence_Contains(own.ptr(), name.ptr()) == 1) continue;  // a module keeps it up to date (e.g. ai_num_channels)
     nb::object v = nb::borrow(value);
     nb::setattr(cls, nb::cast<std::string>(name).c_str(),
                 nb::handle(reinterpret_cast<PyObject*>(&PyProperty_Type))(
@@ -94,6 +96,7 @@ void bindProduct(nb::module_& m, const char* name) {
 }  // namespace
 
 void bindProducts(nb::module_& m) {
+  bindSignalQueue(m);
 #define ZELVO_PRODUCT(Name, Base) bindProduct<Name, Base>(m, #Name);
 #include "zelvo/products/product_list.def"
 #undef ZELVO_PRODUCT

@@ -67,6 +67,7 @@ std::vector<std::int64_t> Arg<std::vector<std::int64_t>>::from(nb::handle h, con
     const auto b = nb::borrow<nb::object>(h);
     const char* data = PyBytes_Check(h.ptr()) ? PyBytes_AsString(h.ptr()) : PyByteArray_AsString(h.ptr());
     const Py_ssize_t n = PyObject_Size(h.ptr());
+    out.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) out.push_back(static_cast<unsigned char>(data[i]));
     return out;
   }
@@ -95,6 +96,13 @@ PinSelection Arg<PinSelection>::from(nb::handle h, const char* name) {
   return PinSelection::list(std::move(items));
 }
 
+std::vector<std::string> Arg<std::vector<std::string>>::from(nb::handle h, const char* name) {
+  if (!PyList_Check(h.ptr()) && !PyTuple_Check(h.ptr())) wrongType(name, "a list of str", h);
+  std::vector<std::string> out;
+  for (nb::handle item : nb::borrow<nb::sequence>(h)) out.push_back(Arg<std::string>::from(item, name));
+  return out;
+}
+
 Bytes Arg<Bytes>::from(nb::handle h, const char* name) {
   return toPayload(Arg<std::vector<std::int64_t>>::from(h, name), name);
 }
@@ -108,6 +116,18 @@ nb::object Result<std::set<Bytes>>::to(const std::set<Bytes>& v) {
 nb::object Result<std::vector<int>>::to(const std::vector<int>& v) {
   nb::list l;
   for (int i : v) l.append(nb::int_(i));
+  return l;
+}
+
+nb::object Result<std::vector<double>>::to(const std::vector<double>& v) {
+  nb::list l = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(v.size())));
+  for (std::size_t i = 0; i < v.size(); ++i) PyList_SET_ITEM(l.ptr(), static_cast<Py_ssize_t>(i), PyFloat_FromDouble(v[i]));
+  return l;
+}
+
+nb::object Result<std::vector<std::int64_t>>::to(const std::vector<std::int64_t>& v) {
+  nb::list l;
+  for (std::int64_t i : v) l.append(nb::int_(i));
   return l;
 }
 

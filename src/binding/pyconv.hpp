@@ -64,6 +64,12 @@ struct Arg<std::vector<int>> {
   static constexpr const char* pyName = "list[int]";
   static std::vector<int> from(nb::handle h, const char* name);
 };
+// A list of texts.
+template <>
+struct Arg<std::vector<std::string>> {
+  static constexpr const char* pyName = "list[str]";
+  static std::vector<std::string> from(nb::handle h, const char* name);
+};
 // A payload: a list of byte values (each 0..255, else InputDataNotInRangeError).
 template <>
 struct Arg<Bytes> {
@@ -134,6 +140,16 @@ template <>
 struct Result<std::vector<int>> {
   static constexpr const char* pyName = "list[int]";
   static nb::object to(const std::vector<int>& v);
+};
+template <>
+struct Result<std::vector<double>> {
+  static constexpr const char* pyName = "list[float]";
+  static nb::object to(const std::vector<double>& v);
+};
+template <>
+struct Result<std::vector<std::int64_t>> {
+  static constexpr const char* pyName = "list[int]";
+  static nb::object to(const std::vector<std::int64_t>& v);
 };
 template <>
 struct Result<std::vector<std::string>> {
