@@ -222,44 +222,47 @@ void bindUsbDevice(nb::module_& s) {
   s.def("describe", [](const UsbEmulatedDevice& d) { return describe(d); }, "dev"_a);
 }
 
-// The digital I/O controls: levels applied to input pins, and what the outputs drive.
-sim::DioFirmware& dioOf(EmulatedDevice& d) {
-  auto* dio = d.firmware().findModule<sim::DioFirmware>();
+// The digital I/O controls: levels applied to input pins, and what the outputs drive. The same on
+// a device served over TCP and one on the USB shim.
+template <class D>
+sim::DioFirmware& dioOf(D& d) {
+  auto* dio = d.firmware().template findModule<sim::DioFirmware>();
   if (!dio) throw std::invalid_argument(d.product().class_name + " has no digital I/O");
   return *dio;
 }
 
 nb::tuple wordsTuple(const sim::DioWords& w) { return nb::make_tuple(w.enabled, w.direction, w.state); }
 
+template <class D>
 void bindDioControls(nb::handle cls) {
   auto method = [&](const char* name, auto fn, const char* doc, auto... args) {
     nb::setattr(cls, name, nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(), nb::arg(args)..., doc));
   };
   method(
       "set_input",
-      [](EmulatedDevice& d, int port, int pin, int level) {
+      [](D& d, int port, int pin, int level) {
         if (level != 0 && level != 1) throw std::invalid_argument("level is 0 or 1");
         dioOf(d).setInput(port, pin, level == 1);
       },
       "Applies a level (0 or 1) to one DIO pin from outside; inputs read it when sampled.", "port", "pin", "level");
   method(
       "set_inputs",
-      [](EmulatedDevice& d, int port, int levels) {
+      [](D& d, int port, int levels) {
         if (levels < 0 || levels > 0xFFFF) throw std::invalid_argument("levels is a 16-bit word");
         dioOf(d).setInputs(port, static_cast<std::uint16_t>(levels));
       },
       "Applies the levels of every pin of a DIO port from outside (bit n: pin n).", "port", "levels");
   method(
-      "inputs", [](EmulatedDevice& d, int port) { return dioOf(d).inputs(port); },
+      "inputs", [](D& d, int port) { return dioOf(d).inputs(port); },
       "The levels applied to a DIO port from outside (bit n: pin n).", "port");
   method(
-      "outputs", [](EmulatedDevice& d, int port) { return dioOf(d).outputs(port); },
+      "outputs", [](D& d, int port) { return dioOf(d).outputs(port); },
       "The levels a DIO port drives: bit n is 1 when pin n is an enabled output driven high.", "port");
   method(
-      "dio_words", [](EmulatedDevice& d, int port) { return wordsTuple(dioOf(d).words(port)); },
+      "dio_words", [](D& d, int port) { return wordsTuple(dioOf(d).words(port)); },
       "(enabled, direction, state) words of a DIO port (bit n: pin n; direction 1 = output).", "port");
   method(
-      "dio_startup", [](EmulatedDevice& d, int port) { return wordsTuple(dioOf(d).startup(port)); },
+      "dio_startup", [](D& d, int port) { return wordsTuple(dioOf(d).startup(port)); },
       "The stored start-up (enabled, direction, state) words of a DIO port.", "port");
 }
 
@@ -294,7 +297,8 @@ void bindSim(nb::module_& m) {
   nb::register_exception_translator(translateListenError);
   bindDevice(s);
   bindUsbDevice(s);
-  bindDioControls(s.attr("EmulatedDevice"));
+  bindDioControls<EmulatedDevice>(s.attr("EmulatedDevice"));
+  bindDioControls<sim::UsbEmulatedDevice>(s.attr("EmulatedUsbDevice"));
   bindEmulator(s);
   s.def("products", &sim::emulatedProducts, "Class names of the products the emulator can serve.");
   s.def(
