@@ -4,6 +4,7 @@ is sent, fixed-direction models, and wire bytes and short replies against a scri
 import pytest
 
 import pyzelvo as z
+from pyzelvo import sim
 
 GET_PIN_MODES, SET_DIO_CURRENT, READ_AND_GET_DI, SET_AND_WRITE_DO = 127, 227, 233, 234
 LOAD_DIO_STARTUP, TOGGLE_AND_WRITE_DO = 224, 238
@@ -78,6 +79,27 @@ def test_fixed_direction_outputs_need_no_opening(attach, call):
     assert call(dev, "DO_writePins", 0, [0, 2], [1, 1]) == 0 and target.outputs(0) == 0b101
     target.set_input(1, 7, 1)
     assert call(dev, "DI_readPins", 1, [7, 6]) == [1, 0]
+
+
+def test_usb_products(monkeypatch, call):
+    monkeypatch.setenv("ZELVO_LIBUSB", sim.usb_library_path())
+    with sim.Emulator() as emu:
+        pellor, snk = emu.add("PellorK1D", usb=True), emu.add("PellorK1DSNK", usb=True)
+        dev, fixed = z.PellorK1D(), z.PellorK1DSNK()
+        try:
+            dev.connect(pellor.serial_number)
+            fixed.connect(snk.serial_number)
+            pellor.set_pin_mode(0, 3, UART)                       # port 0 shares pins with a UART
+            with pytest.raises(z.DIPortNotAvaliableError):
+                call(dev, "DI_openPort", 0)
+            assert call(dev, "DO_openPins", 2, [6, 7]) == 0 and call(dev, "DO_writePort", 2, 0xC1) == 0
+            assert pellor.outputs(2) == 0xC0                      # pin 0 is not an output
+            assert call(fixed, "DO_writePins", 2, 0x81, 0x81) == 0 and snk.outputs(2) == 0x81
+            snk.set_inputs(1, 0b10_0000)
+            assert call(fixed, "DI_readPort", 1) == bits(0b10_0000)
+        finally:
+            dev.close()
+            fixed.close()
 
 
 @pytest.mark.parametrize("op, args, error", [
