@@ -70,7 +70,7 @@ struct OpSignature {
 template <class Args, std::size_t... I>
 std::string paramList(const OpSignature<sizeof...(I)>& sig, std::index_sequence<I...>) {
   std::string s;
-  auto one = [&](const char* name, const char* type, const nb::object& def) {
+  [[maybe_unused]] auto one = [&](const char* name, const char* type, const nb::object& def) {
     s += std::string(", ") + name + ": " + type;
     if (def.is_valid()) s += " = " + std::string(nb::repr(def).c_str());
   };
@@ -86,7 +86,11 @@ Args convertArgs(const std::array<const char*, sizeof...(I)>& names, std::index_
 
 // The argument descriptions for nanobind: every argument accepts None (so the library's own type
 // check reports it), with its default where it has one.
-inline nb::arg_v argOf(const char* name, const nb::object& def) { return nb::arg_v(nb::arg(name).none(), nb::object(def)); }
+template <std::uint32_t F, bool L>
+nb::arg_v_t<F, L> withDefault(const nb::arg_t<F, L>& a, const nb::object& def) {
+  return nb::arg_v_t<F, L>(a, nb::object(def));  // a null default leaves the argument required
+}
+inline auto argOf(const char* name, const nb::object& def) { return withDefault(nb::arg(name).none(), def); }
 
 template <class OpT, class Tuple>
 auto invoke(Device& d, Call& c, Tuple& args) {
