@@ -117,13 +117,9 @@ const DioCase kCases[] = {
      "1,0,0,0,0,0,0,0|1,0,0,0,0,0,0,0|0,0,0,0,0,0,0,0", {{226, {0, 0xFF, 0xFF, 1, 1, 1, 1, 1, 1}}}},
     {"save_startup", {{225, {0, 0}}}, OP(d.saveStartup(c, 0, 3, 1, 0x102)), "0", {{225, {0, 0, 3, 0, 1, 1, 2}}}},
     {"toggle_direction", {{228, {0, 0}}}, OP(d.toggleDIODirection(c, 0, 4, 4)), "0", {{228, {0, 0, 4, 0, 4}}}},
-    {"set_state", {{230, {0, 0}}}, OP(d.setDIOState(c, 0, 6, 2)), "0", {{230, {0, 0, 6, 0, 2}}}},
     {"get_state", {{229, {0, 0, 4}}}, OP(d.getDIOState(c, 0, 6)), "0,0,1,0,0,0,0,0", {{229, {0, 0, 6}}}},
-    {"sample_inputs", {{231, {2, 0}}}, OP(d.readDI(c, 2)), "0", {{231, {2, 0}}}},
-    {"drive_outputs", {{232, {0, 0}}}, OP(d.writeDO(c, 0)), "0", {{232, {0, 0}}}},
     {"port_idle_on_an_output_port", {{237, {1, 0}}}, OP(d.setPortIdle(c, 1)), "0", {{237, {1, 0}}}},
     {"port_as_inputs", {{235, {3, 50}}}, OP(d.setPortDI(c, 3)), "-7015", {{235, {3, 0}}}},
-    {"port_as_outputs", {{236, {0, 0}}}, OP(d.setPortDO(c, 0)), "0", {{236, {0, 0}}}},
 };
 
 #undef OP

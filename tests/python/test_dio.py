@@ -1,5 +1,6 @@
 """Digital I/O: end to end against the emulator in both families, the checks made before anything
-is sent, fixed-direction models, and wire bytes and short replies against a scripted device."""
+is sent, fixed-direction models, and firmware statuses and short replies from a scripted device.
+(The bytes of every request are checked in tests/cpp/test_dio_module.cpp.)"""
 
 import pytest
 
@@ -103,22 +104,15 @@ def test_usb_products(monkeypatch, call):
 
 
 @pytest.mark.parametrize("op, args, error", [
-    ("DI_openPins", (0, [0]), z.DIPortNotAvaliableError),        # port 0 is an output port
-    ("DO_openPins", (0, [8]), z.PinsNotExistError),
     ("DI_readPins", (2, -1), z.PinsNotExistError),               # a negative mask
     ("DO_writePins", (0, [-1], [1]), z.PinsNotExistError),
     ("DO_togglePins", (0, [8]), z.PinsNotExistError),            # toggles check their pins too
-    ("DO_togglePins", (0, -3), z.PinsNotExistError),
-    ("DO_writePins", (0, [0, 1], [1]), z.PinsValueNotDefineError),
     ("DO_writePins", (0, [0, 1], 3), z.InputTypeNotConsistentError),
     ("DO_writePort", (0, 0x10000), z.InputDataNotInRangeError),
     ("DO_writePort", (0, 1.0), z.InputTypeNotCorrectError),
     ("DI_readPins", (2, (0, 1)), z.InputTypeNotCorrectError),
     ("DI_readPins", (2, [0, "1"]), z.InputTypeNotCorrectError),
     ("DI_readPort", ("2",), z.InputTypeNotCorrectError),
-    ("_DIO_setPortDI", (0,), z.DIPortNotAvaliableError),
-    ("_DIO_setPortIdle", (2,), z.DOPortNotAvaliableError),    # the output map decides
-    ("_setDIOCurrent", (0, -1, 0, 0, 0), z.InputDataNotInRangeError),
 ])
 def test_invalid_requests_send_nothing(attach, call, op, args, error):
     dev, target = attach("TavraEXD")
@@ -151,27 +145,7 @@ def test_emulator_controls_reject_what_the_device_lacks(emu):
         tavra_a.outputs(0)              # no digital I/O at all
 
 
-# --- wire bytes and decoding, against replies chosen byte by byte ---------------------------------
-
-def echo_port(tail):
-    return lambda payload: payload[:1] + tail
-
-
-ALL_IDLE = bytes([8, 0x11, 0x11, 0x11, 0x11])
-
-
-def test_packets(scripted, call):
-    dev, device = scripted("TavraEXD", {GET_PIN_MODES: echo_port(ALL_IDLE), SET_DIO_CURRENT: echo_port(b"\x00"),
-                                        SET_AND_WRITE_DO: echo_port(b"\x00\x03"),
-                                        READ_AND_GET_DI: echo_port(b"\x00\x20")})
-    assert call(dev, "DI_openPins", 2, [0, 1, 5]) == 0 and call(dev, "DI_openPins", 2, 35) == 0
-    assert call(dev, "DO_writePins", 0, [0, 1, 5], [1, 1, 0]) == 0
-    assert call(dev, "DI_readPins", 2, [5, 0]) == [1, 0]
-    open_035 = (SET_DIO_CURRENT, bytes([2, 0x00, 0x23, 0xFF, 0xFF, 0, 0, 0, 0]))
-    assert [r for r in device.requests if r[0] != GET_PIN_MODES] == [
-        open_035, open_035, (SET_AND_WRITE_DO, bytes([0, 0x00, 0x23, 0x00, 0x03])),
-        (READ_AND_GET_DI, bytes([2, 0x00, 0x21]))]
-
+# --- decoding, against replies chosen byte by byte --------------------------------------------------
 
 @pytest.mark.parametrize("op, args, code, reply, result", [
     ("DI_closePort", (2,), SET_DIO_CURRENT, b"\x02\x32", -7015),
@@ -187,7 +161,7 @@ def test_status_results(scripted, op, args, code, reply, result):
     ("DI_readPort", (2,), READ_AND_GET_DI, b"\x02\x00", "_readAndGetDI"),
     ("DO_togglePort", (0,), TOGGLE_AND_WRITE_DO, b"\x00", "_toggleAndWriteDO"),
     ("DIO_loadStartup", (0,), LOAD_DIO_STARTUP, b"\x00\x00\x03\x00\x01\x00", "DIO_loadStartup"),
-    ("DO_writePort", (0,  5), SET_AND_WRITE_DO, b"\x00", "_setAndWriteDO"),
+    ("DO_writePort", (0, 5), SET_AND_WRITE_DO, b"\x00", "_setAndWriteDO"),
 ])
 def test_short_replies_name_the_operation(scripted, call, op, args, code, reply, named):
     dev, _ = scripted("TavraEXD", {code: reply})
