@@ -35,6 +35,32 @@ def attach(emu):
 
 
 @pytest.fixture
+def bus(monkeypatch):
+    """An emulator whose USB devices this process's driver sees (and no real one)."""
+    monkeypatch.setenv("ZELVO_LIBUSB", sim.usb_library_path())
+    with sim.Emulator() as e:
+        yield e
+
+
+@pytest.fixture
+def usb_attach(bus):
+    """usb_attach("PellorK1D") -> (product connected by serial number over USB, its emulated
+    device); closed after the test."""
+    opened = []
+
+    def make(class_name="PellorK1D", serial=None):
+        target = bus.add(class_name, usb=True, serial=serial)
+        dev = getattr(pyzelvo, class_name)()
+        dev.connect(target.serial_number)
+        opened.append(dev)
+        return dev, target
+
+    yield make
+    for dev in opened:
+        dev.close()
+
+
+@pytest.fixture
 def tavra(attach):
     return attach("TavraA")
 

@@ -23,31 +23,6 @@ STREAM_UART = 129  # filed under (129, port) without the first two payload bytes
 NO_DEVICE = "USBError: LIBUSB_ERROR_NO_DEVICE (the device was disconnected)"
 
 
-@pytest.fixture
-def bus(monkeypatch):
-    """An emulator whose USB devices this process's driver sees (and no real one)."""
-    monkeypatch.setenv("ZELVO_LIBUSB", sim.usb_library_path())
-    with sim.Emulator() as emu:
-        yield emu
-
-
-@pytest.fixture
-def attach(bus):
-    """attach("PellorK1D") -> (product connected by serial number, its emulated device)."""
-    opened = []
-
-    def make(class_name="PellorK1D", serial=None):
-        target = bus.add(class_name, usb=True, serial=serial)
-        dev = getattr(z, class_name)()
-        dev.connect(target.serial_number)
-        opened.append(dev)
-        return dev, target
-
-    yield make
-    for dev in opened:
-        dev.close()
-
-
 def output(capsys):
     return capsys.readouterr().out.splitlines()
 
@@ -72,15 +47,15 @@ def test_connect_by_serial_and_default_takes_the_first_free_device(bus, capsys):
 
 
 @pytest.mark.parametrize("payload, transfer", [(0, 64), (58, 64), (70, 76)])
-def test_short_frames_are_padded_to_64_bytes_and_long_ones_are_not(attach, payload, transfer):
-    dev, target = attach()
+def test_short_frames_are_padded_to_64_bytes_and_long_ones_are_not(usb_attach, payload, transfer):
+    dev, target = usb_attach()
     dev._sendPacketWithoutReply(GET_SERIAL_NUMBER, [0x41] * payload)
     frame = bytes(dev._preparePacket(GET_SERIAL_NUMBER, [0x41] * payload))
     assert target.out_transfers[-1] == frame + bytes(transfer - len(frame))
 
 
-def test_replies_and_stream_packets_reach_their_device(attach):
-    devices = [attach(serial=f"PLR0000{i}") for i in range(3)]
+def test_replies_and_stream_packets_reach_their_device(usb_attach):
+    devices = [usb_attach(serial=f"PLR0000{i}") for i in range(3)]
     results = {}
 
     def ask(dev, target):
@@ -101,8 +76,8 @@ def test_replies_and_stream_packets_reach_their_device(attach):
     assert devices[0][0].data_pool_strm[(STREAM_UART, 1)].qsize() == 0
 
 
-def test_unplug_is_reported_once_and_the_device_reconnects_after_replug(attach, capsys):
-    dev, target = attach()
+def test_unplug_is_reported_once_and_the_device_reconnects_after_replug(usb_attach, capsys):
+    dev, target = usb_attach()
     capsys.readouterr()
     target.unplug()
     assert eventually(lambda: NO_DEVICE in capsys.readouterr().out)
@@ -118,8 +93,8 @@ def test_unplug_is_reported_once_and_the_device_reconnects_after_replug(attach, 
     assert output(capsys) == ["Connected to %s (Pellor-K1-D)" % target.serial_number]
 
 
-def test_repeated_read_errors_back_off_and_are_rate_limited(attach, capsys):
-    dev, target = attach()
+def test_repeated_read_errors_back_off_and_are_rate_limited(usb_attach, capsys):
+    dev, target = usb_attach()
     assert dev.Sys_getSerialNumber() == target.serial_number
     capsys.readouterr()
     target.fail_in_transfers(1000)
@@ -133,8 +108,8 @@ def test_repeated_read_errors_back_off_and_are_rate_limited(attach, capsys):
     assert dev.Sys_getSerialNumber(timeout=5) == target.serial_number
 
 
-def test_disconnect_connect_again_and_close_release_the_device(attach, capsys):
-    dev, target = attach()
+def test_disconnect_connect_again_and_close_release_the_device(usb_attach, capsys):
+    dev, target = usb_attach()
     client = dev.client_cmd  # a reference held elsewhere does not keep the device open
     dev.disconnect()
     assert target.connection_count == 0 and dev.client_cmd is None and not dev.connect_status_cmd
@@ -168,8 +143,8 @@ def test_device_lists_give_serial_and_product_pairs(bus):
 
 
 @pytest.mark.parametrize("class_name", PELLOR)
-def test_system_module_over_usb(attach, call, class_name):
-    dev, target = attach(class_name)
+def test_system_module_over_usb(usb_attach, call, class_name):
+    dev, target = usb_attach(class_name)
     model = target.model
     assert call(dev, "Sys_getSerialNumber") == target.serial_number
     assert call(dev, "Sys_getDriverInfo")[0] == model
@@ -186,8 +161,8 @@ def test_system_module_over_usb(attach, call, class_name):
     (lambda t: t.split_replies(3), lambda t: True),
     (lambda t: t.prepend_garbage(b"\x02\x00\x09\r\nAB"), lambda t: True),
 ], ids=["ignore", "delay", "split", "garbage"])
-def test_faults_over_usb(attach, fault, check):
-    dev, target = attach()
+def test_faults_over_usb(usb_attach, fault, check):
+    dev, target = usb_attach()
     target.reset_request_counts()
     fault(target)
     assert dev.Sys_getSerialNumber() == target.serial_number
@@ -196,8 +171,8 @@ def test_faults_over_usb(attach, fault, check):
     assert dev.Sys_getDeviceAlias() == target.alias
 
 
-def test_dropped_connection_needs_a_new_connect(attach):
-    dev, target = attach()
+def test_dropped_connection_needs_a_new_connect(usb_attach):
+    dev, target = usb_attach()
     target.drop_connection()  # unplug and plug in again
     with pytest.raises(z.USBConnectionError):
         dev.Sys_getSerialNumber()
