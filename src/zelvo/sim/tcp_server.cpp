@@ -22,7 +22,8 @@ using Clock = std::chrono::steady_clock;
 
 // Gap between the separate writes of a split reply, so that the client reads them one by one.
 constexpr auto kSplitGap = std::chrono::milliseconds(1);
-// Stream packets are dropped for a client that leaves this much unread.
+// Stream packets are dropped for a client that leaves this much unread (producers that wait for
+// room at the StreamGate never get there).
 constexpr std::size_t kMaxQueuedStreamBytes = 4 << 20;
 // A client that leaves this much of its replies unread is not read from until it catches up.
 constexpr std::size_t kMaxQueuedBytes = 1 << 20;
@@ -65,6 +66,51 @@ void closeFd(int& fd) {
 
 }  // namespace
 
+// --- stream gate ---------------------------------------------------------------------------------
+
+StreamGate::Room StreamGate::waitForRoom(bool need_receiver, const std::function<bool()>& cancelled) {
+  std::unique_lock lock(mutex_);
+  bool waited = false;
+  for (;;) {
+    if (closed_) return Room::Closed;
+    if (cancelled()) return Room::Cancelled;
+    if (backlog_ < kRoomBytes && (receivers_ > 0 || !need_receiver)) return waited ? Room::AfterWait : Room::Now;
+    waited = true;
+    cv_.wait(lock);
+  }
+}
+
+void StreamGate::wakeWaiters() {
+  std::lock_guard lock(mutex_);
+  cv_.notify_all();
+}
+
+bool StreamGate::closed() const {
+  std::lock_guard lock(mutex_);
+  return closed_;
+}
+
+void StreamGate::publish(std::size_t backlog, std::size_t receivers) {
+  std::lock_guard lock(mutex_);
+  if (backlog == backlog_ && receivers == receivers_) return;
+  backlog_ = backlog;
+  receivers_ = receivers;
+  cv_.notify_all();
+}
+
+void StreamGate::addBacklog(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  backlog_ += bytes;
+}
+
+void StreamGate::close() {
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+  cv_.notify_all();
+}
+
+// --- server --------------------------------------------------------------------------------------
+
 struct TcpDeviceServer::Chunk {
   Clock::time_point due;
   Bytes data;
@@ -105,6 +151,7 @@ TcpDeviceServer::TcpDeviceServer(Firmware& fw, FaultPlan& faults, const ServerOp
     closeFd(data_listener_);
     throw;
   }
+  gate_ = fw_.addModule<StreamFlow>().gate();
   thread_ = std::thread([this] { run(); });
 }
 
@@ -123,8 +170,11 @@ void TcpDeviceServer::stop() {
     std::lock_guard cross(cross_mutex_);
     stopped_.store(true);
     closeFd(wake_fd_);
+    streams_.clear();
+    pending_stream_bytes_ = 0;
   }
   cross_cv_.notify_all();  // release anyone waiting for a drop
+  gate_->close();          // and stream producers waiting for room
 }
 
 void TcpDeviceServer::wake() {
@@ -141,19 +191,22 @@ void TcpDeviceServer::dropConnections() {
 }
 
 void TcpDeviceServer::sendStream(Reply packet) {
-  std::lock_guard lock(cross_mutex_);
-  if (stopped_.load()) return;
-  streams_.push_back(std::move(packet));
-  wake();
+  const std::size_t bytes = packet.payload.size();
+  {
+    std::lock_guard lock(cross_mutex_);
+    if (stopped_.load()) return;
+    pending_stream_bytes_ += bytes;
+    streams_.push_back(std::move(packet));
+    wake();
+  }
+  gate_->addBacklog(bytes);  // counted at once, so a producer cannot outrun the next publishBacklog()
 }
 
 void TcpDeviceServer::serviceCrossThreadWork() {
   std::uint64_t drops;
-  std::vector<Reply> streams;
   {
     std::lock_guard lock(cross_mutex_);
     drops = drops_requested_;
-    streams.swap(streams_);
   }
   if (drops != drops_done_) {
     for (auto& c : conns_) closeConnection(*c);
@@ -162,6 +215,16 @@ void TcpDeviceServer::serviceCrossThreadWork() {
       drops_done_ = drops;
     }
     cross_cv_.notify_all();
+  }
+  queueStreams();
+}
+
+void TcpDeviceServer::queueStreams() {
+  std::vector<Reply> streams;
+  {
+    std::lock_guard lock(cross_mutex_);
+    streams.swap(streams_);
+    pending_stream_bytes_ = 0;
   }
   const bool to_data = data_listener_ >= 0;
   for (const auto& packet : streams) {
@@ -178,6 +241,24 @@ void TcpDeviceServer::serviceCrossThreadWork() {
       c->enqueue(Chunk{due, frame, 0, true});
     }
   }
+}
+
+// What the stream producers wait on: the largest backlog of a receiving connection plus the
+// packets not yet handed to the connections.
+void TcpDeviceServer::publishBacklog() {
+  const bool to_data = data_listener_ >= 0;
+  std::size_t backlog = 0;
+  std::size_t receivers = 0;
+  for (const auto& c : conns_) {
+    if (c->fd < 0 || c->data_channel != to_data) continue;
+    ++receivers;
+    backlog = std::max(backlog, c->queued_bytes);
+  }
+  {
+    std::lock_guard lock(cross_mutex_);
+    backlog += pending_stream_bytes_;
+  }
+  gate_->publish(backlog, receivers);
 }
 
 void TcpDeviceServer::acceptFrom(int listener, bool data_channel) {
@@ -228,6 +309,9 @@ void TcpDeviceServer::answer(Connection& c, const Request& req) {
   } catch (const std::exception&) {
     replies = {Reply{req.code, {status::kParser}}};  // a handler failure is reported, never fatal
   }
+  // Stream packets emitted before the handler returned precede its replies: after the reply that
+  // stops a stream, no packet of that stream follows.
+  queueStreams();
   for (const auto& r : replies) {
     Bytes frame = shaping.garbage;
     try {
@@ -325,6 +409,7 @@ void TcpDeviceServer::run() {
     serviceCrossThreadWork();
     for (auto& c : conns_) flush(*c);
     std::erase_if(conns_, [](const auto& c) { return c->fd < 0; });
+    publishBacklog();
   }
   for (auto& c : conns_) closeConnection(*c);
   conns_.clear();
