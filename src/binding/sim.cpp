@@ -15,6 +15,7 @@
 
 #include "binding/bindings.hpp"
 #include "binding/errors.hpp"
+#include "zelvo/sim/ai_firmware.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/emulator.hpp"
 #include "zelvo/sim/usb_device.hpp"
@@ -266,6 +267,103 @@ void bindDioControls(nb::handle cls) {
       "The stored start-up (enabled, direction, state) words of a DIO port.", "port");
 }
 
+// The analog-input controls: the waveform each channel measures, the AI state the host has set,
+// the raw values of the next reads, and the unthrottled switch for benchmarks.
+template <class D>
+sim::AiFirmware& aiOf(const D& d) {
+  auto* ai = d.firmware().template findModule<sim::AiFirmware>();
+  if (!ai) throw std::invalid_argument(d.product().class_name + " has no analog inputs");
+  return *ai;
+}
+
+nb::dict waveformDict(const sim::Waveform& w) {
+  nb::dict out;
+  out["kind"] = sim::waveKindName(w.kind);
+  out["amplitude"] = w.amplitude;
+  out["frequency"] = w.frequency;
+  out["offset"] = w.offset;
+  out["seed"] = w.seed;
+  return out;
+}
+
+nb::dict aiStateDict(const sim::AiPortStatus& s) {
+  nb::dict out;
+  out["open"] = s.open;
+  out["mode"] = s.mode;
+  out["rate"] = s.rate;
+  out["num_samples"] = s.num_samples;
+  out["channels"] = s.channels;
+  out["chip_selects"] = s.chip_selects;
+  out["trigger_mask"] = s.trigger_mask;
+  out["streaming"] = s.streaming;
+  out["samples_streamed"] = s.samples_streamed;
+  out["packets_sent"] = s.packets_sent;
+  return out;
+}
+
+template <class D>
+void bindAiControls(nb::handle cls) {
+  auto method = [&](const char* name, auto fn, auto... extra) {
+    nb::setattr(cls, name, nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(), extra...));
+  };
+  method(
+      "ai_set_waveform",
+      [](D& d, int channel, const std::string& kind, double amplitude, double frequency, double offset,
+         int port, int cs, std::uint64_t seed) {
+        const auto k = sim::waveKindFromName(kind);
+        if (!k) throw std::invalid_argument("waveform kind must be sine, square, triangle, constant or noise, not '" + kind + "'");
+        aiOf(d).setWaveform(port, cs, channel, sim::Waveform{*k, amplitude, frequency, offset, seed});
+      },
+      "channel"_a, "kind"_a = "sine", "amplitude"_a = 1.0, "frequency"_a = 10.0, "offset"_a = 0.0, nb::kw_only(),
+      "port"_a = 0, "cs"_a = 0, "seed"_a = 0,
+      "Sets the signal an analog input channel measures, from the next sample on (running streams too).\n\n"
+      "kind: 'sine' (offset + amplitude sin 2 pi f t), 'square', 'triangle' (both +-amplitude around\n"
+      "offset at `frequency` Hz), 'constant' (offset alone) or 'noise' (offset + amplitude u, u uniform\n"
+      "in [-1, 1), reproducible from `seed`). Values are volts. Koru: `cs` picks the chip select (0..2).\n"
+      "Raises ValueError for a port, chip select, channel or kind the device lacks, a non-finite number\n"
+      "or a negative frequency.");
+  method(
+      "ai_waveform",
+      [](const D& d, int channel, int port, int cs) {
+        return waveformDict(aiOf(d).waveform(port, cs, channel));
+      },
+      "channel"_a, nb::kw_only(), "port"_a = 0, "cs"_a = 0,
+      "The waveform of a channel: {'kind', 'amplitude', 'frequency', 'offset', 'seed'}.");
+  method(
+      "ai_state", [](const D& d, int port) { return aiStateDict(aiOf(d).status(port)); }, "port"_a = 0,
+      "What the host has set on an AI port and how its stream goes: {'open', 'mode' (0 on demand,\n"
+      "1 N samples, 2 continuous), 'rate' (Hz), 'num_samples', 'channels' (enabled count),\n"
+      "'chip_selects' (enabled; [0] except on Koru), 'trigger_mask', 'streaming',\n"
+      "'samples_streamed' (per chip select) and 'packets_sent' (all chip selects) of the current or\n"
+      "last stream}.");
+  method(
+      "ai_next_read", [](const D& d, int port, int cs) { return aiOf(d).nextRead(port, cs); },
+      "port"_a = 0, nb::kw_only(), "cs"_a = 0,
+      "The raw values the next on-demand read of the port (and chip select) returns: signed counts,\n"
+      "or on Tavra-I / Tavra-IA 24-bit offset codes. On-demand read k of a chip select (counted from 0\n"
+      "since the device started or CLEAR_DATA) samples the waveforms at k / rate seconds.");
+  method(
+      "ai_stream_samples",
+      [](const D& d, std::uint64_t count, int port, int cs, std::uint64_t start) {
+        return aiOf(d).streamSamples(port, cs, start, static_cast<std::size_t>(count));
+      },
+      "count"_a, nb::kw_only(), "port"_a = 0, "cs"_a = 0, "start"_a = 0,
+      "Raw counts of stream samples start..start+count-1 (sample n is the waveforms at n / rate s),\n"
+      "one list of channel values per sample, with the port's present rate and enabled channels.");
+  nb::setattr(cls, "ai_ports",
+              nb::module_::import_("builtins").attr("property")(
+                  nb::cpp_function([](const D& d) { return aiOf(d).ports(); }, nb::is_method()), nb::none(),
+                  nb::none(), "The analog input port numbers of the device."));
+  nb::setattr(cls, "ai_unthrottled",
+              nb::module_::import_("builtins").attr("property")(
+                  nb::cpp_function([](const D& d) { return aiOf(d).unthrottled(); }, nb::is_method()),
+                  nb::cpp_function([](D& d, bool on) { aiOf(d).setUnthrottled(on); }, nb::is_method()),
+                  nb::none(),
+                  "False (default): streams go out at their sampling rate. True: as fast as the connection\n"
+                  "takes them (for benchmarks), same values, still nothing lost: the stream waits while the\n"
+                  "reader is behind, and while nobody is connected to receive it."));
+}
+
 void bindEmulator(nb::module_& s) {
   nb::class_<Emulator>(s, "Emulator", "A set of emulated devices; close() stops them all.")
       .def(nb::init<>())
@@ -299,6 +397,8 @@ void bindSim(nb::module_& m) {
   bindUsbDevice(s);
   bindDioControls<EmulatedDevice>(s.attr("EmulatedDevice"));
   bindDioControls<sim::UsbEmulatedDevice>(s.attr("EmulatedUsbDevice"));
+  bindAiControls<EmulatedDevice>(s.attr("EmulatedDevice"));
+  bindAiControls<sim::UsbEmulatedDevice>(s.attr("EmulatedUsbDevice"));
   bindEmulator(s);
   s.def("products", &sim::emulatedProducts, "Class names of the products the emulator can serve.");
   s.def(
