@@ -343,6 +343,11 @@ void bindAiControls(nb::handle cls) {
       "or on Tavra-I / Tavra-IA 24-bit offset codes. On-demand read k of a chip select (counted from 0\n"
       "since the device started or CLEAR_DATA) samples the waveforms at k / rate seconds.");
   method(
+      "ai_set_rate", [](D& d, double rate, int port) { aiOf(d).setRate(port, rate); }, "rate"_a,
+      nb::kw_only(), "port"_a = 0,
+      "Sets the port's sampling rate as the host's AI_setSamplingRate would, without the model's\n"
+      "limit (benchmarks pace streams faster than the hardware); applies from the next stream.");
+  method(
       "ai_stream_samples",
       [](const D& d, std::uint64_t count, int port, int cs, std::uint64_t start) {
         return aiOf(d).streamSamples(port, cs, start, static_cast<std::size_t>(count));

@@ -1,5 +1,6 @@
 #include "zelvo/sim/ai_firmware.hpp"
 
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -330,6 +331,13 @@ std::vector<std::vector<std::int64_t>> AiFirmware::streamSamples(int port, int c
     for (int ch = 0; ch < streamChannels(p); ++ch) sample.push_back(fmt.raw(waves[static_cast<std::size_t>(ch)].at(t)));
   }
   return out;
+}
+
+void AiFirmware::setRate(int port, double rate) {
+  std::lock_guard lock(mutex_);
+  checkTarget(port, 0);
+  if (!(rate >= kAiMinRate) || !std::isfinite(rate)) throw std::invalid_argument("a rate is a finite number of Hz, at least 0.01");
+  ports_.at(port).rate = rate;
 }
 
 void AiFirmware::setUnthrottled(bool on) {

@@ -89,6 +89,9 @@ class AiFirmware final : public FirmwareModule {
   // present rate and channels (a running stream keeps those it started with).
   std::vector<std::vector<std::int64_t>> streamSamples(int port, int chip_select, std::uint64_t start,
                                                        std::size_t count) const;
+  // Sets a port's sampling rate as SET_AI_SAMPLING_RATE would, but without the model's limit
+  // (benchmarks pace a stream faster than real hardware can). Applies from the next stream.
+  void setRate(int port, double rate);
   // Unthrottled, streams go out as fast as the transport takes them instead of at their rate.
   void setUnthrottled(bool on);
   bool unthrottled() const;

@@ -37,8 +37,13 @@ std::int64_t SampleFormat::raw(double volts) const {
 }
 
 void SampleFormat::append(Bytes& out, std::int64_t raw) const {
+  out.resize(out.size() + static_cast<std::size_t>(bytes_));
+  write(out.data() + out.size() - static_cast<std::size_t>(bytes_), raw);
+}
+
+void SampleFormat::write(Byte* at, std::int64_t raw) const {
   for (int shift = kBitsPerByte * (bytes_ - 1); shift >= 0; shift -= kBitsPerByte)
-    out.push_back(static_cast<Byte>(static_cast<std::uint64_t>(raw) >> shift));
+    *at++ = static_cast<Byte>(static_cast<std::uint64_t>(raw) >> shift);
 }
 
 }  // namespace zelvo::sim

@@ -21,6 +21,8 @@ class SampleFormat {
   std::int64_t raw(double volts) const;
   // Appends a raw value as bytes() big-endian bytes.
   void append(Bytes& out, std::int64_t raw) const;
+  // Writes the value at `at` (bytes() bytes, most significant first).
+  void write(Byte* at, std::int64_t raw) const;
 
  private:
   SampleFormat(int bytes, double ratio, double full_scale) : bytes_(bytes), ratio_(ratio), full_scale_(full_scale) {}

@@ -49,12 +49,16 @@ void appendSample(Bytes& out, const ChannelWaves& waves, int channels, double t,
 
 Bytes streamPayload(int port, int chip_select, const ChannelWaves& waves, int channels, double rate,
                     std::uint64_t from, std::uint64_t count, const SampleFormat& fmt) {
-  Bytes out;
-  out.reserve(kAiPacketHeader + count * static_cast<std::size_t>(channels * fmt.bytes()));
-  out.push_back(static_cast<Byte>(port));
-  out.push_back(static_cast<Byte>(chip_select));
-  for (std::uint64_t n = from; n < from + count; ++n)
-    appendSample(out, waves, channels, static_cast<double>(n) / rate, fmt);
+  const auto width = static_cast<std::size_t>(fmt.bytes());
+  Bytes out(kAiPacketHeader + count * static_cast<std::size_t>(channels) * width);
+  out[0] = static_cast<Byte>(port);
+  out[1] = static_cast<Byte>(chip_select);
+  // Written in place: packets of an unthrottled stream are built as fast as the host takes them.
+  Byte* p = out.data() + kAiPacketHeader;
+  for (std::uint64_t n = from; n < from + count; ++n) {
+    const double t = static_cast<double>(n) / rate;
+    for (int ch = 0; ch < channels; ++ch, p += width) fmt.write(p, fmt.raw(waves[static_cast<std::size_t>(ch)].at(t)));
+  }
   return out;
 }
 
