@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "zelvo/sim/ai_stream.hpp"
-#include "zelvo/sim/tcp_server.hpp"
+#include "zelvo/sim/stream_gate.hpp"
 
 namespace zelvo::sim {
 

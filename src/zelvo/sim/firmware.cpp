@@ -83,7 +83,15 @@ Firmware::Firmware(ProductSpec prod, FirmwareConfig cfg)
   installPeripherals(*this);
 }
 
-Firmware::~Firmware() = default;
+Firmware::~Firmware() {
+  // Modules first: their threads may still emit stream packets into the sink until they end.
+  decltype(modules_) modules;
+  {
+    std::lock_guard lock(mutex_);
+    modules.swap(modules_);
+  }
+  modules.clear();
+}
 
 Replies Firmware::handle(const Request& req) {
   std::lock_guard lock(mutex_);

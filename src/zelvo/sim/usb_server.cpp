@@ -11,8 +11,12 @@ using Clock = std::chrono::steady_clock;
 
 // Gap between the pieces of a split reply, so that the host reads them one by one.
 constexpr auto kSplitGap = std::chrono::milliseconds(1);
-// Stream packets are dropped while the host leaves this much unread.
+// Stream packets are dropped while the host leaves this much unread (producers that wait at the
+// stream gate never get there).
 constexpr std::size_t kMaxQueuedStreamBytes = 4 << 20;
+// While producers wait for the host to catch up, the backlog is looked at this often (the shim
+// does not say when the host reads).
+constexpr auto kBacklogPoll = std::chrono::milliseconds(1);
 
 // The bytes that carry a frame: `prefix` (injected garbage), then the frame. Nothing for a
 // packet that cannot be framed.
@@ -30,6 +34,7 @@ std::optional<Bytes> onWire(const Reply& packet, const Bytes& prefix) {
 }  // namespace
 
 UsbDeviceServer::UsbDeviceServer(Firmware& fw, FaultPlan& faults) : fw_(fw), faults_(faults) {
+  gate_ = fw_.addModule<StreamFlow>().gate();
   plug();
   thread_ = std::thread([this] { run(); });
 }
@@ -39,6 +44,7 @@ UsbDeviceServer::~UsbDeviceServer() { stop(); }
 void UsbDeviceServer::stop() {
   std::lock_guard lock(stop_m_);
   if (stopped_.load()) return;
+  gate_->close();  // stream producers waiting for room stop
   unplug();
   {
     std::lock_guard state(m_);
@@ -118,10 +124,12 @@ void UsbDeviceServer::run() {
   std::unique_lock lock(m_);
   for (;;) {
     auto work = [this] { return stopping_ || !inbox_.empty() || !streams_.empty(); };
-    if (scheduled_.empty())
-      cv_.wait(lock, work);
-    else
+    if (!scheduled_.empty())
       cv_.wait_until(lock, scheduled_.front().due, work);
+    else if (backedUp())
+      cv_.wait_for(lock, kBacklogPoll, work);
+    else
+      cv_.wait(lock, work);
     if (stopping_) return;
     std::deque<Tagged> inbox;
     inbox.swap(inbox_);
@@ -129,8 +137,27 @@ void UsbDeviceServer::run() {
     for (const auto& transfer : inbox) serve(transfer);
     scheduleStreams();
     flushDue();
+    publishBacklog();
     lock.lock();
   }
+}
+
+bool UsbDeviceServer::backedUp() const { return backlog_ >= StreamGate::kRoomBytes; }
+
+void UsbDeviceServer::publishBacklog() {
+  std::size_t queued = 0, receivers = 0;
+  {
+    std::lock_guard lock(port_m_);
+    if (port_) {
+      queued = port_->inQueued();
+      receivers = port_->openHandles() > 0 ? 1 : 0;
+    }
+  }
+  std::size_t scheduled = 0;
+  for (const auto& c : scheduled_)
+    if (c.stream) scheduled += c.data.size();
+  backlog_ = queued + scheduled;
+  gate_->publish(backlog_, receivers);
 }
 
 void UsbDeviceServer::scheduleStreams() {
@@ -140,7 +167,10 @@ void UsbDeviceServer::scheduleStreams() {
     streams.swap(streams_);
   }
   for (const auto& s : streams)
-    if (auto bytes = onWire(s.packet, {})) schedule(Chunk{Clock::now(), std::move(*bytes), s.generation, true}, {});
+    if (auto bytes = onWire(s.packet, {})) {
+      gate_->addBacklog(bytes->size());  // counted at once, so a producer cannot outrun the next publish
+      schedule(Chunk{Clock::now(), std::move(*bytes), s.generation, true}, {});
+    }
 }
 
 void UsbDeviceServer::serve(const Tagged& transfer) {

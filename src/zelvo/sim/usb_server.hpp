@@ -21,6 +21,7 @@
 
 #include "zelvo/sim/faults.hpp"
 #include "zelvo/sim/firmware.hpp"
+#include "zelvo/sim/stream_gate.hpp"
 #include "zelvo/sim/usb_bus.hpp"
 
 namespace zelvo::sim {
@@ -104,6 +105,10 @@ class UsbDeviceServer {
   std::unique_ptr<UsbPlug> port_;
   std::atomic<std::uint64_t> generation_{0};
 
+  // Publishes the unread stream bytes (queued at the shim and still scheduled) to the gate.
+  void publishBacklog();
+  bool backedUp() const;
+
   // The thread's own.
   RequestParser parser_;
   std::uint64_t parser_generation_ = 0;
@@ -111,6 +116,8 @@ class UsbDeviceServer {
 
   std::mutex stop_m_;
   std::atomic<bool> stopped_{false};
+  std::shared_ptr<StreamGate> gate_;  // tells stream producers how far the host is behind
+  std::size_t backlog_ = 0;           // last published; server thread only
   std::thread thread_;
 };
 
