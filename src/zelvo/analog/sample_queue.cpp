@@ -19,7 +19,7 @@ SampleQueue::SampleQueue(std::size_t capacity_rows) : capacity_(capacity_rows) {
 std::size_t SampleQueue::push(int width, std::size_t rows, const std::function<void(double*)>& fill) {
   if (width <= 0 || rows == 0) return 0;
   const auto w = static_cast<std::size_t>(width);
-  std::vector<std::pair<std::shared_ptr<Slot<Unit>>, std::coroutine_handle<>>> wake;
+  CountWaiters::Wakeups wake;
   std::size_t kept;
   {
     std::lock_guard lock(m_);
@@ -59,21 +59,10 @@ std::size_t SampleQueue::push(int width, std::size_t rows, const std::function<v
         done += n;
       }
       rows_ += kept;
-      for (auto it = waiting_.begin(); it != waiting_.end();) {
-        if (rows_ >= it->second) {
-          Unit u;
-          std::coroutine_handle<> h;
-          it->first->deliver(u, h);
-          wake.emplace_back(std::move(it->first), h);
-          it = waiting_.erase(it);
-        } else {
-          ++it;
-        }
-      }
+      waiting_.collectReady(rows_, wake);
     }
   }
-  for (auto& [slot, h] : wake)
-    if (h) h.resume();
+  CountWaiters::resume(wake);
   return kept;
 }
 
@@ -130,19 +119,12 @@ void SampleQueue::clear() {
 
 bool SampleQueue::AtLeast::takeOrSubscribe(const std::shared_ptr<Slot<Unit>>& s) {
   std::lock_guard lock(q.m_);
-  if (q.rows_ >= count) {
-    Unit u;
-    std::coroutine_handle<> none;
-    s->deliver(u, none);
-    return true;
-  }
-  q.waiting_.push_back({s, count});
-  return false;
+  return q.waiting_.takeOrSubscribe(s, q.rows_, count);
 }
 
 void SampleQueue::AtLeast::unsubscribe(const Slot<Unit>* s) {
   std::lock_guard lock(q.m_);
-  std::erase_if(q.waiting_, [s](const auto& w) { return w.first.get() == s; });
+  q.waiting_.unsubscribe(s);
 }
 
 }  // namespace zelvo

@@ -63,7 +63,7 @@ class SampleQueue {
   std::uint64_t dropped_ = 0;
   bool overflowing_ = false;
   bool overflow_started_ = false;
-  std::vector<std::pair<std::shared_ptr<Slot<Unit>>, std::size_t>> waiting_;
+  CountWaiters waiting_;
   // Buffers of drained chunks, reused for new ones: a stream then runs on warm memory instead of
   // faulting in fresh pages for every chunk.
   std::vector<std::vector<double>> spare_;

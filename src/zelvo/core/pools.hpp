@@ -94,7 +94,7 @@ class StreamQueue {
 
   // False when the item was dropped because the queue is full.
   bool push(T item) {
-    std::vector<std::pair<std::shared_ptr<Slot<Unit>>, std::coroutine_handle<>>> wake;
+    CountWaiters::Wakeups wake;
     {
       std::lock_guard lock(m_);
       if (items_.size() >= capacity_) {
@@ -102,10 +102,9 @@ class StreamQueue {
         return false;
       }
       items_.push_back(std::move(item));
-      collectReady(wake);
+      waiting_.collectReady(items_.size(), wake);
     }
-    for (auto& [slot, h] : wake)
-      if (h) h.resume();
+    CountWaiters::resume(wake);
     return true;
   }
   std::size_t size() const {
@@ -147,42 +146,21 @@ class StreamQueue {
     std::size_t count;
     bool takeOrSubscribe(const std::shared_ptr<Slot<Unit>>& s) {
       std::lock_guard lock(q.m_);
-      if (q.items_.size() >= count) {
-        Unit u;
-        std::coroutine_handle<> none;
-        s->deliver(u, none);
-        return true;
-      }
-      q.waiting_.push_back({s, count});
-      return false;
+      return q.waiting_.takeOrSubscribe(s, q.items_.size(), count);
     }
     void unsubscribe(const Slot<Unit>* s) {
       std::lock_guard lock(q.m_);
-      std::erase_if(q.waiting_, [s](const auto& w) { return w.first.get() == s; });
+      q.waiting_.unsubscribe(s);
     }
   };
   AtLeast atLeast(std::size_t count) { return AtLeast{*this, count}; }
 
  private:
-  void collectReady(std::vector<std::pair<std::shared_ptr<Slot<Unit>>, std::coroutine_handle<>>>& wake) {
-    for (auto it = waiting_.begin(); it != waiting_.end();) {
-      if (items_.size() >= it->second) {
-        Unit u;
-        std::coroutine_handle<> h;
-        it->first->deliver(u, h);
-        wake.emplace_back(std::move(it->first), h);
-        it = waiting_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-
   mutable std::mutex m_;
   std::deque<T> items_;
   std::size_t capacity_;
   std::uint64_t dropped_ = 0;
-  std::vector<std::pair<std::shared_ptr<Slot<Unit>>, std::size_t>> waiting_;
+  CountWaiters waiting_;
 };
 
 // Key of a stream queue: the streaming code alone, or with one or two routing bytes.

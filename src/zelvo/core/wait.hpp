@@ -12,6 +12,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "zelvo/core/errors.hpp"
 
@@ -191,6 +193,47 @@ class WaitFor {
   Err aborted_;
   std::shared_ptr<Slot<T>> slot_;
   std::optional<Timer::Id> timer_;
+};
+
+// Waiters for a count: each registered slot completes once at least its count is available (the
+// length of a queue). The owner keeps it under its own lock and resumes the woken coroutines
+// after releasing that lock.
+class CountWaiters {
+ public:
+  using Wakeups = std::vector<std::pair<std::shared_ptr<Slot<Unit>>, std::coroutine_handle<>>>;
+
+  // Completes `s` at once (true) when `available` reaches `count`, else registers it.
+  bool takeOrSubscribe(const std::shared_ptr<Slot<Unit>>& s, std::size_t available, std::size_t count) {
+    if (available >= count) {
+      Unit u;
+      std::coroutine_handle<> none;
+      s->deliver(u, none);
+      return true;
+    }
+    waiting_.emplace_back(s, count);
+    return false;
+  }
+  void unsubscribe(const Slot<Unit>* s) {
+    std::erase_if(waiting_, [s](const auto& w) { return w.first.get() == s; });
+  }
+  // Completes the waiters whose count `available` reaches; their coroutines go to `wake`.
+  void collectReady(std::size_t available, Wakeups& wake) {
+    std::erase_if(waiting_, [&](auto& w) {
+      if (available < w.second) return false;
+      Unit u;
+      std::coroutine_handle<> h;
+      w.first->deliver(u, h);
+      wake.emplace_back(std::move(w.first), h);
+      return true;
+    });
+  }
+  static void resume(const Wakeups& wake) {
+    for (const auto& [slot, h] : wake)
+      if (h) h.resume();
+  }
+
+ private:
+  std::vector<std::pair<std::shared_ptr<Slot<Unit>>, std::size_t>> waiting_;
 };
 
 // A source that never yields a value: waiting on it is a sleep.
