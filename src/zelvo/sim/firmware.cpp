@@ -97,7 +97,11 @@ Replies Firmware::handle(const Request& req) {
   std::lock_guard lock(mutex_);
   const auto it = handlers_.find(req.code);
   if (it == handlers_.end()) return answer(req, {status::kParser});
-  return it->second(req);
+  try {
+    return it->second(req);
+  } catch (const std::exception&) {
+    return answer(req, {status::kParser});
+  }
 }
 
 void Firmware::registerHandler(int code, Handler h) {

@@ -88,7 +88,8 @@ class Firmware {
   Firmware& operator=(const Firmware&) = delete;
 
   // Answers one request: the handler registered for its code, or [80] (parser error) when there
-  // is none. An empty result means the command has no reply.
+  // is none or it fails (a handler failure is reported, never fatal to the transport). An empty
+  // result means the command has no reply.
   virtual Replies handle(const Request& req);
 
   // Replaces any handler registered before for the code.

@@ -261,12 +261,7 @@ void TcpDeviceServer::readFrom(Connection& c) {
 void TcpDeviceServer::answer(Connection& c, const Request& req) {
   if (!faults_.admit(req.code)) return;
   const ReplyShaping shaping = faults_.shaping();
-  Replies replies;
-  try {
-    replies = fw_.handle(req);
-  } catch (const std::exception&) {
-    replies = {Reply{req.code, {status::kParser}}};  // a handler failure is reported, never fatal
-  }
+  Replies replies = fw_.handle(req);
   // Stream packets emitted before the handler returned precede its replies: after the reply that
   // stops a stream, no packet of that stream follows.
   queueStreams();

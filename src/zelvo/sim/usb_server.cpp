@@ -186,12 +186,7 @@ void UsbDeviceServer::serve(const Tagged& transfer) {
 void UsbDeviceServer::answer(const Request& req, std::uint64_t generation) {
   if (!faults_.admit(req.code)) return;
   const ReplyShaping shaping = faults_.shaping();
-  Replies replies;
-  try {
-    replies = fw_.handle(req);
-  } catch (const std::exception&) {
-    replies = sim::answer(req, {status::kParser});  // a handler failure is reported, never fatal
-  }
+  Replies replies = fw_.handle(req);
   // Stream packets the handler emitted go first: after the reply that stops a stream, no packet
   // of that stream follows.
   scheduleStreams();
