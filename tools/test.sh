@@ -18,7 +18,7 @@ fi
 
 WERROR=OFF
 [ "${ZELVO_CI:-0}" = 1 ] && WERROR=ON
-export EXTRAS=test
+export EXTRAS=test,numpy  # numpy: the array form of streaming reads is tested too
 export PIP_INSTALL_ARGS="${PIP_INSTALL_ARGS:-} -Ccmake.define.ZELVO_WERROR=$WERROR"
 source tools/setup_venv.sh
 
