@@ -28,7 +28,9 @@ def main() -> None:
         if args.rate:
             dev.ai_set_rate(args.rate)
         for ch in range(8):
-            dev.ai_set_waveform(ch, args.waveform, amplitude=1.0 + ch, frequency=10.0 * (ch + 1))
+            # Constant levels differ per channel (offset); the others swing around 0.
+            offset = 0.5 * (ch + 1) if args.waveform == "constant" else 0.0
+            dev.ai_set_waveform(ch, args.waveform, amplitude=1.0 + ch, frequency=10.0 * (ch + 1), offset=offset)
         print(dev.host, dev.port, flush=True)
         for line in sys.stdin:
             if line.strip() == "state":

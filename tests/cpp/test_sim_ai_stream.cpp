@@ -155,6 +155,34 @@ TEST(SimAiStream, TwentyFourBitSamples) {
   EXPECT_EQ(total, 12u);
 }
 
+// A constant channel among changing ones (encoded once per packet) carries its level in every
+// sample, 16- and 24-bit, negative levels included; its neighbours keep their own values.
+class SimAiConstant : public ::testing::TestWithParam<std::tuple<const char*, int, std::size_t, double>> {};
+
+TEST_P(SimAiConstant, LevelInEverySample) {
+  const auto [cls, start_code, width, ratio] = GetParam();
+  Bench b(cls);
+  constexpr int kFixed = 3;
+  constexpr double kLevel = -1.25;
+  b.ai().setWaveform(0, 0, kFixed, sim::Waveform{sim::WaveKind::Constant, 0, 0, kLevel, 0});
+  b.configure(0, 1000, kNSamples, 40);
+  b.client.request(start_code, {0});
+  const auto want = static_cast<std::int64_t>(std::round(kLevel / ratio));
+  std::uint64_t total = 0;
+  for (const auto& f : framesUntilQuiet(b.client)) {
+    const std::size_t sample = 8 * width;
+    for (std::size_t i = 0; 2 + (i + 1) * sample <= f.payload.size(); ++i, ++total) {
+      EXPECT_EQ(signedField(f.payload, 2 + i * sample + kFixed * width, width), want) << "sample " << total;
+      EXPECT_EQ(signedField(f.payload, 2 + i * sample, width), defaultCounts(0, 0, total, 1000, ratio, int(8 * width)));
+    }
+  }
+  EXPECT_EQ(total, 40u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sim, SimAiConstant,
+                         ::testing::Values(std::make_tuple("TavraA", 183, std::size_t{2}, 10.0 / 32768),
+                                           std::make_tuple("TavraA2", 8205, std::size_t{3}, 1.3904889343373708e-06)));
+
 // After the reply that stops a stream, no packet of it follows. Unthrottled, packets are on their
 // way at almost any moment, which is when the order matters.
 class SimAiStop : public ::testing::TestWithParam<std::tuple<int, bool>> {};

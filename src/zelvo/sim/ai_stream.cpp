@@ -1,6 +1,7 @@
 #include "zelvo/sim/ai_stream.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace zelvo::sim {
@@ -9,6 +10,8 @@ namespace {
 // Due times are kept this far ahead at most, so that converting them to clock ticks cannot
 // overflow (an unthrottled stream at a low rate runs far ahead of its nominal schedule).
 constexpr double kLatestDueSeconds = 1e9;
+// The widest encoded channel value (24-bit).
+constexpr std::size_t kMaxSampleBytes = 3;
 
 }  // namespace
 
@@ -54,10 +57,21 @@ Bytes streamPayload(int port, int chip_select, const ChannelWaves& waves, int ch
   out[0] = static_cast<Byte>(port);
   out[1] = static_cast<Byte>(chip_select);
   // Written in place: packets of an unthrottled stream are built as fast as the host takes them.
+  // A constant channel is encoded once per packet and copied.
+  const auto nch = static_cast<std::size_t>(channels);
+  std::vector<std::array<Byte, kMaxSampleBytes>> fixed(nch);
+  std::vector<bool> is_fixed(nch);
+  for (std::size_t ch = 0; ch < nch; ++ch)
+    if ((is_fixed[ch] = waves[ch].kind == WaveKind::Constant)) fmt.write(fixed[ch].data(), fmt.raw(waves[ch].offset));
   Byte* p = out.data() + kAiPacketHeader;
   for (std::uint64_t n = from; n < from + count; ++n) {
     const double t = static_cast<double>(n) / rate;
-    for (int ch = 0; ch < channels; ++ch, p += width) fmt.write(p, fmt.raw(waves[static_cast<std::size_t>(ch)].at(t)));
+    for (std::size_t ch = 0; ch < nch; ++ch, p += width) {
+      if (is_fixed[ch])
+        std::copy_n(fixed[ch].data(), width, p);
+      else
+        fmt.write(p, fmt.raw(waves[ch].at(t)));
+    }
   }
   return out;
 }
