@@ -118,6 +118,9 @@ void Channel::run() {
       lock.unlock();
       report(problem.report);
       lock.lock();
+      // While the report went out the channel may have been closed and reopened on a new
+      // client: the failure was the old client's, so the new one must not be parked.
+      if (!open_ || killed_ || gen != generation_) continue;
     }
     if (problem.park) {
       parked_on_failure_ = true;
