@@ -397,7 +397,7 @@ void bindDevices(nb::module_& m) {
               "The stream queues by key (a queue is created when first looked up).")
           .def("__repr__", [](nb::handle self) {
             Device& d = nb::cast<Device&>(self);
-            return "<" + className(self) + " '" + d.model() + "'" + (d.killed() ? " closed" : "") + ">";
+            return "<" + className(self) + " '" + d.model() + "' " + (d.killed() ? "closed" : d.linkState()) + ">";
           });
   bindPacket(device);
 

@@ -33,10 +33,13 @@ def test_ethernet_messages_and_reconnect(emu, capsys):
     target = emu.add("TavraA")
     dev = z.TavraA()
     assert lines(capsys) == ["Opened handle (Tavra-A)"]
+    assert repr(dev) == "<TavraA 'Tavra-A' not connected>"
     connect(dev, target)
     connect(dev, target)  # already connected: nothing happens
+    assert repr(dev) == "<TavraA 'Tavra-A' connected to 127.0.0.1>"
     dev.disconnect()
     dev.disconnect()
+    assert repr(dev) == "<TavraA 'Tavra-A' not connected>"
     assert lines(capsys) == ["Connected to 127.0.0.1 (Tavra-A)", "Disconnected from 127.0.0.1 (Tavra-A)"]
     connect(dev, target)
     assert dev.Sys_getSerialNumber() == target.serial_number
@@ -44,7 +47,7 @@ def test_ethernet_messages_and_reconnect(emu, capsys):
     dev.close()
     assert lines(capsys) == ["Connected to 127.0.0.1 (Tavra-A)", "Disconnected from 127.0.0.1 (Tavra-A)",
                              "Closed handle (Tavra-A)"]
-    assert dev.killed
+    assert dev.killed and repr(dev) == "<TavraA 'Tavra-A' closed>"
 
 
 def test_wifi_messages(emu, capsys):

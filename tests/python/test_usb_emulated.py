@@ -110,8 +110,10 @@ def test_repeated_read_errors_back_off_and_are_rate_limited(usb_attach, capsys):
 
 def test_disconnect_connect_again_and_close_release_the_device(usb_attach, capsys):
     dev, target = usb_attach()
+    assert repr(dev) == f"<PellorK1D 'Pellor-K1-D' connected to {target.serial_number} on USB>"
     client = dev.client_cmd  # a reference held elsewhere does not keep the device open
     dev.disconnect()
+    assert repr(dev) == "<PellorK1D 'Pellor-K1-D' not connected>"
     assert target.connection_count == 0 and dev.client_cmd is None and not dev.connect_status_cmd
     with pytest.raises(z.USBConnectionError):
         dev.Sys_getSerialNumber(timeout=0.5)

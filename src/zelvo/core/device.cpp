@@ -226,6 +226,11 @@ std::optional<std::string> USBDevice::serialNum() const {
   return serial_num_;
 }
 
+std::string USBDevice::linkState() const {
+  const auto serial = serialNum();
+  return connected() && serial ? "connected to " + *serial + " on USB" : "not connected";
+}
+
 std::shared_ptr<UsbClient> USBDevice::client() const {
   std::lock_guard lock(life_m_);
   return client_;
@@ -288,6 +293,11 @@ void NetworkDevice::shutdownTransport() {
 std::optional<std::string> NetworkDevice::ipAddr() const {
   std::lock_guard lock(life_m_);
   return ip_addr_;
+}
+
+std::string NetworkDevice::linkState() const {
+  const auto ip = ipAddr();
+  return connected() && ip ? "connected to " + *ip : "not connected";
 }
 
 void NetworkDevice::sendCommand(ByteView frame) {

@@ -51,6 +51,8 @@ class Device {
   virtual void sendBroadcast(ByteView frame);
   // The transport's connection error kind (USBConnectionError, NetworkConnectionError).
   virtual Err connectionError() const = 0;
+  // Where the device is reached, for display: "connected to 192.168.1.110", "not connected", ...
+  virtual std::string linkState() const = 0;
 
   ReplyPool& replies() { return replies_; }
   KeyGates& gates() { return gates_; }
@@ -121,6 +123,7 @@ class USBDevice : public Device {
   void disconnect(bool verbose = true);
   bool connected() const { return connected_.load(); }
   std::optional<std::string> serialNum() const;
+  std::string linkState() const override;
   std::shared_ptr<UsbClient> client() const;
 
   void sendCommand(ByteView frame) override;
@@ -145,6 +148,7 @@ class NetworkDevice : public Device {
   virtual void disconnect(bool verbose = true);
   bool connected() const { return connected_.load(); }
   std::optional<std::string> ipAddr() const;
+  std::string linkState() const override;
   const std::shared_ptr<TcpClient>& client() const { return client_; }
 
   void sendCommand(ByteView frame) override;
@@ -196,6 +200,7 @@ class BroadcastDevice : public Device {
   void connect(bool verbose = true, const std::string& host = "", int port = UDP_RECV_PORT);
   void disconnect(bool verbose = true);
   bool connected() const { return connected_.load(); }
+  std::string linkState() const override { return connected() ? "listening" : "not connected"; }
   const std::shared_ptr<UdpClient>& client() const { return client_; }
 
   void sendCommand(ByteView frame) override;
