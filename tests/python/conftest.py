@@ -19,19 +19,25 @@ def emu():
 
 
 @pytest.fixture
-def attach(emu):
+def closing():
+    """A list whose products are closed after the test."""
+    products = []
+    yield products
+    for product in products:
+        product.close()
+
+
+@pytest.fixture
+def attach(emu, closing):
     """attach("TavraA") -> (connected product, its emulated device); closed after the test."""
-    opened = []
 
     def make(class_name: str):
         target = emu.add(class_name)
         product = connect(getattr(pyzelvo, class_name)(), target)
-        opened.append(product)
+        closing.append(product)
         return product, target
 
-    yield make
-    for product in opened:
-        product.close()
+    return make
 
 
 @pytest.fixture
@@ -43,21 +49,18 @@ def bus(monkeypatch):
 
 
 @pytest.fixture
-def usb_attach(bus):
+def usb_attach(bus, closing):
     """usb_attach("PellorK1D") -> (product connected by serial number over USB, its emulated
     device); closed after the test."""
-    opened = []
 
     def make(class_name="PellorK1D", serial=None):
         target = bus.add(class_name, usb=True, serial=serial)
         dev = getattr(pyzelvo, class_name)()
         dev.connect(target.serial_number)
-        opened.append(dev)
+        closing.append(dev)
         return dev, target
 
-    yield make
-    for dev in opened:
-        dev.close()
+    return make
 
 
 @pytest.fixture
