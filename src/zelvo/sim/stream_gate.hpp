@@ -22,6 +22,9 @@ class StreamGate {
  public:
   // Unsent stream bytes below which a producer may emit its next packet.
   static constexpr std::size_t kRoomBytes = 256 << 10;
+  // Unread stream bytes beyond which a transport drops further stream packets for a receiver.
+  // Only packets sent past the gate (a test's send_stream) can get there.
+  static constexpr std::size_t kDropBeyondBytes = 4 << 20;
 
   enum class Room {
     Now,        // there was room at once

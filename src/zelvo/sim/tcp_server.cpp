@@ -15,16 +15,13 @@
 #include <optional>
 #include <stdexcept>
 
+#include "zelvo/sim/shaped_reply.hpp"
+
 namespace zelvo::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Gap between the separate writes of a split reply, so that the client reads them one by one.
-constexpr auto kSplitGap = std::chrono::milliseconds(1);
-// Stream packets are dropped for a client that leaves this much unread (producers that wait for
-// room at the StreamGate never get there).
-constexpr std::size_t kMaxQueuedStreamBytes = 4 << 20;
 // A client that leaves this much of its replies unread is not read from until it catches up.
 constexpr std::size_t kMaxQueuedBytes = 1 << 20;
 constexpr std::size_t kReadSize = 4096;
@@ -186,15 +183,12 @@ void TcpDeviceServer::queueStreams() {
   }
   const bool to_data = data_listener_ >= 0;
   for (const auto& packet : streams) {
-    Bytes frame;
-    try {
-      frame = encodeFrame(packet.code, packet.payload);
-    } catch (const std::exception&) {
-      continue;  // a stream packet that cannot be framed is not sent
-    }
+    const auto wire = wireBytes(packet);
+    if (!wire) continue;  // a stream packet that cannot be framed is not sent
+    const Bytes& frame = *wire;
     for (auto& c : conns_) {
       if (c->fd < 0 || c->data_channel != to_data) continue;
-      if (c->queued_stream_bytes + frame.size() > kMaxQueuedStreamBytes) continue;
+      if (c->queued_stream_bytes + frame.size() > StreamGate::kDropBeyondBytes) continue;
       const auto due = c->out.empty() ? Clock::now() : std::max(Clock::now(), c->out.back().due);
       c->enqueue(Chunk{due, frame, 0, true});
     }
@@ -265,33 +259,14 @@ void TcpDeviceServer::answer(Connection& c, const Request& req) {
   // Stream packets emitted before the handler returned precede its replies: after the reply that
   // stops a stream, no packet of that stream follows.
   queueStreams();
-  for (const auto& r : replies) {
-    Bytes frame = shaping.garbage;
-    try {
-      const Bytes body = encodeFrame(r.code, r.payload);
-      frame.insert(frame.end(), body.begin(), body.end());
-    } catch (const std::exception&) {
-      continue;
-    }
-    schedule(c, std::move(frame), shaping);
-  }
+  for (const auto& r : replies)
+    if (auto frame = wireBytes(r, shaping.garbage)) schedule(c, std::move(*frame), shaping);
 }
 
 void TcpDeviceServer::schedule(Connection& c, Bytes frame, const ReplyShaping& shaping) {
   auto due = Clock::now() + shaping.delay;
   if (!c.out.empty()) due = std::max(due, c.out.back().due);  // replies leave in request order
-  const std::size_t pieces = std::min<std::size_t>(static_cast<std::size_t>(shaping.pieces), frame.size());
-  if (pieces <= 1) {
-    c.enqueue(Chunk{due, std::move(frame)});
-    return;
-  }
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < pieces; ++i) {
-    const std::size_t end = frame.size() * (i + 1) / pieces;
-    c.enqueue(Chunk{due + kSplitGap * static_cast<int>(i),
-                    Bytes(frame.begin() + static_cast<std::ptrdiff_t>(at), frame.begin() + static_cast<std::ptrdiff_t>(end))});
-    at = end;
-  }
+  for (auto& piece : cutIntoPieces(std::move(frame), due, shaping.pieces)) c.enqueue(Chunk{piece.due, std::move(piece.data)});
 }
 
 void TcpDeviceServer::flush(Connection& c) {

@@ -4,32 +4,16 @@
 #include <optional>
 #include <stdexcept>
 
+#include "zelvo/sim/shaped_reply.hpp"
+
 namespace zelvo::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Gap between the pieces of a split reply, so that the host reads them one by one.
-constexpr auto kSplitGap = std::chrono::milliseconds(1);
-// Stream packets are dropped while the host leaves this much unread (producers that wait at the
-// stream gate never get there).
-constexpr std::size_t kMaxQueuedStreamBytes = 4 << 20;
 // While producers wait for the host to catch up, the backlog is looked at this often (the shim
 // does not say when the host reads).
 constexpr auto kBacklogPoll = std::chrono::milliseconds(1);
-
-// The bytes that carry a frame: `prefix` (injected garbage), then the frame. Nothing for a
-// packet that cannot be framed.
-std::optional<Bytes> onWire(const Reply& packet, const Bytes& prefix) {
-  try {
-    const Bytes frame = encodeFrame(packet.code, packet.payload);
-    Bytes out = prefix;
-    out.insert(out.end(), frame.begin(), frame.end());
-    return out;
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
 
 }  // namespace
 
@@ -167,7 +151,7 @@ void UsbDeviceServer::scheduleStreams() {
     streams.swap(streams_);
   }
   for (const auto& s : streams)
-    if (auto bytes = onWire(s.packet, {})) {
+    if (auto bytes = wireBytes(s.packet)) {
       gate_->addBacklog(bytes->size());  // counted at once, so a producer cannot outrun the next publish
       schedule(Chunk{Clock::now(), std::move(*bytes), s.generation, true}, {});
     }
@@ -191,28 +175,15 @@ void UsbDeviceServer::answer(const Request& req, std::uint64_t generation) {
   // of that stream follows.
   scheduleStreams();
   for (const auto& r : replies)
-    if (auto bytes = onWire(r, shaping.garbage))
+    if (auto bytes = wireBytes(r, shaping.garbage))
       schedule(Chunk{Clock::now() + shaping.delay, std::move(*bytes), generation, false}, shaping);
 }
 
 // Everything leaves in order: nothing is due before what was scheduled earlier.
 void UsbDeviceServer::schedule(Chunk chunk, const ReplyShaping& shaping) {
   if (!scheduled_.empty()) chunk.due = std::max(chunk.due, scheduled_.back().due);
-  const std::size_t pieces = std::min<std::size_t>(static_cast<std::size_t>(shaping.pieces), chunk.data.size());
-  if (pieces <= 1) {
-    scheduled_.push_back(std::move(chunk));
-    return;
-  }
-  const Bytes& all = chunk.data;
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < pieces; ++i) {
-    const std::size_t end = all.size() * (i + 1) / pieces;
-    scheduled_.push_back(Chunk{chunk.due + kSplitGap * static_cast<int>(i),
-                               Bytes(all.begin() + static_cast<std::ptrdiff_t>(at),
-                                     all.begin() + static_cast<std::ptrdiff_t>(end)),
-                               chunk.generation, chunk.stream});
-    at = end;
-  }
+  for (auto& piece : cutIntoPieces(std::move(chunk.data), chunk.due, shaping.pieces))
+    scheduled_.push_back(Chunk{piece.due, std::move(piece.data), chunk.generation, chunk.stream});
 }
 
 void UsbDeviceServer::flushDue() {
@@ -222,7 +193,7 @@ void UsbDeviceServer::flushDue() {
     const Chunk c = std::move(scheduled_.front());
     scheduled_.pop_front();
     if (!port_ || c.generation != generation_.load()) continue;  // for a device since unplugged
-    if (c.stream && port_->inQueued() + c.data.size() > kMaxQueuedStreamBytes) continue;
+    if (c.stream && port_->inQueued() + c.data.size() > StreamGate::kDropBeyondBytes) continue;
     port_->sendIn(c.data);
   }
 }
