@@ -37,8 +37,7 @@ Counts16::Counts16(double ratio) {
 }
 
 double offsetCode24(const Byte* b, double full_scale) {
-  const std::uint32_t code = (static_cast<std::uint32_t>(b[0]) << 16) | (static_cast<std::uint32_t>(b[1]) << 8) | b[2];
-  return roundDecimal(code * full_scale / kOffsetHalfRange - full_scale, kOffsetDecimals);
+  return roundDecimal(read24(b) * full_scale / kOffsetHalfRange - full_scale, kOffsetDecimals);
 }
 
 }  // namespace zelvo

@@ -27,10 +27,14 @@ class Counts16 {
   std::shared_ptr<const std::vector<double>> table_;
 };
 
+// Three bytes, most significant first, as an unsigned number.
+inline std::uint32_t read24(const Byte* b) {
+  return (static_cast<std::uint32_t>(b[0]) << 16) | (static_cast<std::uint32_t>(b[1]) << 8) | b[2];
+}
+
 // A 24-bit two's-complement count (three bytes, most significant first).
 inline std::int32_t count24(const Byte* b) {
-  const std::uint32_t u = (static_cast<std::uint32_t>(b[0]) << 16) | (static_cast<std::uint32_t>(b[1]) << 8) | b[2];
-  return static_cast<std::int32_t>(u << 8) >> 8;  // sign-extend bit 23
+  return static_cast<std::int32_t>(read24(b) << 8) >> 8;  // sign-extend bit 23
 }
 
 // A 24-bit offset code (0 = the most negative value) scaled to +-full_scale, rounded to 3 decimals.
