@@ -60,13 +60,11 @@ using AI = AIModule;
 AIModule& ai(Device& d) { return moduleOf<AIModule>(d); }
 
 // The array form of the streaming read: the same read, handed over as one array.
-struct ArrayRead {
-  static Op<SampleArray> run(AIModule& m, Call& c, int port, std::int64_t n, double delay) {
-    // (A named result: GCC 12 mishandles a co_await inside an aggregate initialiser.)
-    SampleRows rows = co_await m.readStreaming(c, port, n, delay);
-    co_return SampleArray{std::move(rows)};
-  }
-};
+Op<SampleArray> readStreamingArray(Device& d, Call& c, int port, std::int64_t num_samples, double delay) {
+  // (A named result: GCC 12 mishandles a co_await inside an aggregate initialiser.)
+  SampleRows rows = co_await ai(d).readStreaming(c, port, num_samples, delay);
+  co_return SampleArray{std::move(rows)};
+}
 
 void requireNumpy() {
   try {
@@ -111,44 +109,13 @@ void bindStreamingCommon(nb::handle cls) {
   defOpWith<&AI::readStreaming>(cls, "AI_readStreaming", read,
                             "Up to num_samples streamed samples (rows of volts, chip selects side by side), waiting "
                             "at most `delay` seconds for them.");
-  // The array form: the same read as one numpy array (rows x channels, float64).
-  nb::setattr(cls, "AI_readStreamingArray",
-              nb::cpp_function(
-                  [](Device& d, nb::handle port, nb::handle num, nb::handle delay) -> nb::object {
-                    requireNumpy();
-                    const int p = Arg<int>::from(port, "port");
-                    const std::int64_t n = Arg<std::int64_t>::from(num, "num_samples");
-                    const double wait = Arg<double>::from(delay, "delay");
-                    std::optional<SampleArray> out;
-                    {
-                      Unlocked release;
-                      Call call = Call::blocking(d);
-                      out.emplace(ArrayRead::run(ai(d), call, p, n, wait).runBlocking());
-                    }
-                    return Result<SampleArray>::to(std::move(*out));
-                  },
-                  nb::scope(cls), nb::name("AI_readStreamingArray"), nb::is_method(), argOf("port", kRequired),
-                  argOf("num_samples", kRequired), argOf("delay", nb::float_(kReadStreamingDelay)),
-                  nb::sig("def AI_readStreamingArray(self, port: int, num_samples: int, delay: float = 0.005) -> "
-                          "numpy.typing.NDArray[numpy.float64]"),
-                  "AI_readStreaming as a numpy array (rows x channels, float64), filled straight from the queues."));
-  nb::setattr(cls, "AI_readStreamingArray_async",
-              nb::cpp_function(
-                  [](nb::handle self, nb::handle port, nb::handle num, nb::handle delay) -> nb::object {
-                    requireNumpy();
-                    const int p = Arg<int>::from(port, "port");
-                    const std::int64_t n = Arg<std::int64_t>::from(num, "num_samples");
-                    const double wait = Arg<double>::from(delay, "delay");
-                    Device& d = nb::cast<Device&>(self);
-                    return makeAwaitable<SampleArray>(
-                        "AI_readStreamingArray_async", self, Call::awaitable(d),
-                        [&d, p, n, wait](Call& c) { return ArrayRead::run(ai(d), c, p, n, wait); });
-                  },
-                  nb::scope(cls), nb::name("AI_readStreamingArray_async"), nb::is_method(), argOf("port", kRequired),
-                  argOf("num_samples", kRequired), argOf("delay", nb::float_(kReadStreamingDelay)),
-                  nb::sig("def AI_readStreamingArray_async(self, port: int, num_samples: int, delay: float = 0.005) "
-                          "-> collections.abc.Coroutine[typing.Any, typing.Any, numpy.typing.NDArray[numpy.float64]]"),
-                  "AI_readStreaming_async as a numpy array (rows x channels, float64)."));
+  // The array form: the same read as one numpy array (rows x channels, float64). numpy is checked
+  // before the read, so that no samples are taken from the queues for a result that cannot be made.
+  OpSignature<3> array = read;
+  array.precheck = requireNumpy;
+  defOpWith<&readStreamingArray>(cls, "AI_readStreamingArray", array,
+                                 "AI_readStreaming as a numpy array (rows x channels, float64), filled straight from "
+                                 "the queues.");
   method(
       cls, "AI_getDroppedSamples", [](Device& d, nb::handle port) { return ai(d).droppedSamples(Arg<int>::from(port, "port")); },
       "def AI_getDroppedSamples(self, port: int) -> int",

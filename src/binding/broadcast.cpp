@@ -7,14 +7,12 @@ namespace zelvo::py {
 
 void bindBroadcastModule(nb::handle cls) {
   // A local listing: no packet, no time-out.
-  using Enumerate = DeviceOp<&enumerateUSBDevices>;
   OpSignature<0> local;
   local.timeout = false;
   constexpr const char* kEnumerateDoc =
       "[serial number, product name] of every attached USB device of the family, in enumeration order\n"
       "(nothing is sent). USBConnectionError when libusb-1.0 is missing.";
-  defBlockingImpl<Enumerate>(cls, "Bcst_enumerateUSBDevices", local, kEnumerateDoc, std::index_sequence<>{});
-  defAwaitableImpl<Enumerate>(cls, "Bcst_enumerateUSBDevices_async", local, kEnumerateDoc, std::index_sequence<>{});
+  defOpWith<&enumerateUSBDevices>(cls, "Bcst_enumerateUSBDevices", local, kEnumerateDoc);
 }
 
 }  // namespace zelvo::py

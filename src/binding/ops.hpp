@@ -64,6 +64,9 @@ struct OpSignature {
   std::array<nb::object, N> defaults{};
   // Whether the blocking method ends with timeout=3 (exchanges do; local operations do not).
   bool timeout = true;
+  // Runs first, with the interpreter lock, before the arguments are taken: a refusal that must
+  // come before the operation consumes anything (a package its result needs is missing).
+  void (*precheck)() = nullptr;
 };
 
 // "name: type[ = default], ..." for the parameters of an operation.
@@ -136,9 +139,11 @@ void defBlockingImpl(nb::handle cls, const std::string& name, const OpSignature<
                            (sig.timeout ? ", timeout: float = 3) -> " : ") -> ") +
                            Result<typename OpT::Result>::pyName;
   const auto names = sig.names;
+  const auto precheck = sig.precheck;
   nb::object f;
   if (sig.timeout) {
-    auto fn = [names](Device& self, HandleAt<I>... h, nb::handle timeout) -> nb::object {
+    auto fn = [names, precheck](Device& self, HandleAt<I>... h, nb::handle timeout) -> nb::object {
+      if (precheck) precheck();
       Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
       return runBlocking<OpT>(self, Arg<double>::from(timeout, "timeout"), args);
     };
@@ -146,7 +151,8 @@ void defBlockingImpl(nb::handle cls, const std::string& name, const OpSignature<
                          argOf(sig.names[I], sig.defaults[I])..., nb::arg("timeout").none() = DEFAULT_TIMEOUT,
                          nb::sig(text.c_str()), doc);
   } else {
-    auto fn = [names](Device& self, HandleAt<I>... h) -> nb::object {
+    auto fn = [names, precheck](Device& self, HandleAt<I>... h) -> nb::object {
+      if (precheck) precheck();
       Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
       return runBlocking<OpT>(self, DEFAULT_TIMEOUT, args);
     };
@@ -164,7 +170,9 @@ void defAwaitableImpl(nb::handle cls, const std::string& name, const OpSignature
                            ") -> collections.abc.Coroutine[typing.Any, typing.Any, " +
                            Result<typename OpT::Result>::pyName + "]";
   const auto names = sig.names;
-  auto fn = [names, name](nb::handle self_obj, HandleAt<I>... h) -> nb::object {
+  const auto precheck = sig.precheck;
+  auto fn = [names, name, precheck](nb::handle self_obj, HandleAt<I>... h) -> nb::object {
+    if (precheck) precheck();
     Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
     Device& self = nb::cast<Device&>(self_obj);
     return startAwaitable<OpT>(name, self_obj, Call::awaitable(self), std::move(args));
@@ -174,10 +182,14 @@ void defAwaitableImpl(nb::handle cls, const std::string& name, const OpSignature
   nb::setattr(cls, name.c_str(), f);
 }
 
-// Both methods of a module operation, with defaults or without a time-out (see OpSignature).
-template <auto Fn, std::size_t N = std::tuple_size_v<typename ModuleOp<Fn>::Args>>
+// A module operation (a member of a module) or a device operation (a function of the device).
+template <auto Fn>
+using OpOf = std::conditional_t<std::is_member_function_pointer_v<decltype(Fn)>, ModuleOp<Fn>, DeviceOp<Fn>>;
+
+// Both methods of an operation, with defaults or without a time-out (see OpSignature).
+template <auto Fn, std::size_t N = std::tuple_size_v<typename OpOf<Fn>::Args>>
 void defOpWith(nb::handle cls, const char* name, const OpSignature<N>& sig, const char* doc) {
-  using OpT = ModuleOp<Fn>;
+  using OpT = OpOf<Fn>;
   static_assert(N == std::tuple_size_v<typename OpT::Args>, "one name per argument");
   defBlockingImpl<OpT>(cls, name, sig, doc, std::make_index_sequence<N>{});
   defAwaitableImpl<OpT>(cls, std::string(name) + "_async", sig, doc, std::make_index_sequence<N>{});
@@ -185,7 +197,7 @@ void defOpWith(nb::handle cls, const char* name, const OpSignature<N>& sig, cons
 
 // Both methods of a module operation whose arguments are all required:
 //   defOp<&SystemModule::getRTC>(cls, "Sys_getRTC", {}, doc)
-template <auto Fn, std::size_t N = std::tuple_size_v<typename ModuleOp<Fn>::Args>>
+template <auto Fn, std::size_t N = std::tuple_size_v<typename OpOf<Fn>::Args>>
 void defOp(nb::handle cls, const char* name, const std::array<const char*, N>& names, const char* doc) {
   defOpWith<Fn, N>(cls, name, OpSignature<N>(names), doc);
 }

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import asyncio
 import struct
+import sys
 import time
 import warnings
 
@@ -249,6 +250,20 @@ def test_the_array_form(scripted):
     assert a.shape == (4, 8) and a.dtype == np.float64
     assert a[3, 0] == round(3 * RATIO, 4)
     assert len(dev.AI_readStreaming(0, 100, 0)) == 6
+
+
+@pytest.mark.parametrize("awaitable", [False, True])
+def test_the_array_form_without_numpy_refuses_before_taking_samples(scripted, monkeypatch, awaitable):
+    dev, _ = scripted("TavraA", {})
+    dev.AI_open(0)
+    stream(dev, *[[i] * 8 for i in range(3)])
+    monkeypatch.setitem(sys.modules, "numpy", None)  # as if numpy were not installed
+    with pytest.raises(ImportError, match="needs numpy"):
+        if awaitable:
+            asyncio.run(dev.AI_readStreamingArray_async(0, 3))
+        else:
+            dev.AI_readStreamingArray(0, 3)
+    assert len(dev.AI_readStreaming(0, 100, 0)) == 3
 
 
 def test_overflow_warns_once_per_burst_and_counts_the_dropped_samples(scripted):
