@@ -76,24 +76,6 @@ Op<void> sendOnlyOp(Call& call, int cmd, Bytes data) {
   co_return;
 }
 
-template <class R>
-nb::object runNow(Device& dev, double timeout, const std::function<Op<R>(Call&)>& make) {
-  if constexpr (std::is_void_v<R>) {
-    Unlocked release;
-    Call call = Call::blocking(dev, timeout);
-    make(call).runBlocking();
-    return nb::none();
-  } else {
-    std::optional<R> r;
-    {
-      Unlocked release;
-      Call call = Call::blocking(dev, timeout);
-      r.emplace(make(call).runBlocking());
-    }
-    return toPy(std::move(*r));
-  }
-}
-
 int cmdArg(nb::handle h) { return Arg<int>::from(h, "cmd"); }
 Bytes dataArg(nb::handle h) { return Arg<Bytes>::from(h, "data_out"); }
 
@@ -111,7 +93,7 @@ void bindPacket(Cls& cls) {
             const int c = cmdArg(cmd);
             Bytes b = dataArg(data);
             const double t = waitArg(timeout, "timeout");
-            return runNow<Bytes>(d, t, [&](Call& call) { return echoOrRaise(call, c, b, t); });
+            return runBlockingWith<Bytes>(d, t, [&](Call& call) { return echoOrRaise(call, c, b, t); });
           },
           nb::arg("cmd").none(), nb::arg("data_out").none(), nb::arg("timeout").none(),
           nb::sig("def _echoPacket(self, cmd: int, data_out: list[int], timeout: float) -> bytes"),
@@ -121,7 +103,7 @@ void bindPacket(Cls& cls) {
           [](Device& d, nb::handle cmd, nb::handle data, nb::handle timeout) {
             const int c = cmdArg(cmd);
             Bytes b = dataArg(data);
-            return runNow<Bytes>(d, waitArg(timeout, "timeout"), [&](Call& call) { return call.echo(c, b); });
+            return runBlockingWith<Bytes>(d, waitArg(timeout, "timeout"), [&](Call& call) { return call.echo(c, b); });
           },
           nb::arg("cmd").none(), nb::arg("data_out").none(), nb::arg("timeout").none() = PACKET_TIMEOUT,
           nb::sig("def _echoPacketWithRetry(self, cmd: int, data_out: list[int], timeout: float = 5) -> bytes"),
@@ -131,7 +113,7 @@ void bindPacket(Cls& cls) {
           [](Device& d, nb::handle cmd, nb::handle timeout) {
             const ReplyKey key = Arg<std::int64_t>::from(cmd, "cmd");
             const double t = waitArg(timeout, "timeout");
-            return runNow<Bytes>(d, t, [&](Call& call) { return replyOrRaise(call, key, t); });
+            return runBlockingWith<Bytes>(d, t, [&](Call& call) { return replyOrRaise(call, key, t); });
           },
           nb::arg("cmd").none(), nb::arg("timeout").none(), nb::sig("def _getReplyFromPool(self, cmd: int, timeout: float) -> bytes"),
           "Takes the reply filed under the key, waiting up to `timeout` s (ReceivePacketTimeoutError).")
@@ -172,7 +154,7 @@ void bindPacket(Cls& cls) {
           [](Device& d, nb::handle cmd, nb::handle data) {
             const int c = cmdArg(cmd);
             Bytes b = dataArg(data);
-            return runNow<std::set<Bytes>>(d, PACKET_TIMEOUT, [&](Call& call) { return call.broadcast(c, b); });
+            return runBlockingWith<std::set<Bytes>>(d, PACKET_TIMEOUT, [&](Call& call) { return call.broadcast(c, b); });
           },
           nb::arg("cmd").none(), nb::arg("data_out").none(),
           nb::sig("def _broadcastPacket(self, cmd: int, data_out: list[int]) -> set[bytes]"),

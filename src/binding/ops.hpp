@@ -100,15 +100,15 @@ auto invoke(Device& d, Call& c, Tuple& args) {
   return std::apply([&](auto&... a) { return OpT::run(d, c, std::move(a)...); }, args);
 }
 
-// Runs an operation of the blocking family and converts its result.
-template <class OpT>
-nb::object runBlocking(Device& self, double timeout, typename OpT::Args& args) {
-  using R = typename OpT::Result;
+// Runs the operation `make` creates for a blocking call, without the interpreter lock, and
+// converts its result.
+template <class R, class Make>
+nb::object runBlockingWith(Device& self, double timeout, Make&& make) {
   if constexpr (std::is_void_v<R>) {
     {
       Unlocked release;
       Call call = Call::blocking(self, timeout);
-      invoke<OpT>(self, call, args).runBlocking();
+      make(call).runBlocking();
     }
     return nb::none();
   } else {
@@ -116,10 +116,16 @@ nb::object runBlocking(Device& self, double timeout, typename OpT::Args& args) {
     {
       Unlocked release;
       Call call = Call::blocking(self, timeout);
-      r.emplace(invoke<OpT>(self, call, args).runBlocking());
+      r.emplace(make(call).runBlocking());
     }
     return toPy(std::move(*r));
   }
+}
+
+// Runs an operation of the blocking family and converts its result.
+template <class OpT>
+nb::object runBlocking(Device& self, double timeout, typename OpT::Args& args) {
+  return runBlockingWith<typename OpT::Result>(self, timeout, [&](Call& c) { return invoke<OpT>(self, c, args); });
 }
 
 template <class OpT>
