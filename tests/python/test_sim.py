@@ -58,12 +58,6 @@ def connect(address, timeout=2.0) -> socket.socket:
     return s
 
 
-@pytest.fixture
-def emu():
-    with sim.Emulator() as e:
-        yield e
-
-
 def test_device_properties(emu):
     dev = emu.add("TavraA")
     wifi = emu.add("AerisR3A")

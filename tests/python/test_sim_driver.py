@@ -4,62 +4,31 @@ import re
 
 import pytest
 
-import pyzelvo
-from pyzelvo import sim
-
-
-@pytest.fixture
-def emu():
-    with sim.Emulator() as e:
-        yield e
-
-
-def open_device(dev):
-    # Ethernet and Wi-Fi product classes only: USB product classes reach devices over USB.
-    handle = getattr(pyzelvo, dev.class_name)()
-    if dev.data_port is None:
-        handle.connect(dev.host, dev.port)
-    else:
-        handle.connect(dev.host, dev.port, dev.data_port)
-    return handle
-
 
 @pytest.mark.parametrize("class_name", ["TavraA", "AerisR3A", "TavraT", "Koru"])
-def test_system_operations_round_trip(emu, class_name):
-    dev = emu.add(class_name)
-    h = open_device(dev)
-    try:
-        assert h.Sys_getDriverInfo() == [dev.model, "APP", "1.0.0"]
-        assert h.Sys_getSerialNumber() == dev.serial_number
-        assert h.Sys_setDeviceAlias("bench 4") == 0
-        assert (h.Sys_getDeviceAlias(), dev.alias) == ("bench 4", "bench 4")
-        assert h.Sys_setRTC(2024, 5, 6, 7, 8, 9) == 0
-        assert re.fullmatch(r"2024-05-06, 07:08:(09|10)", h.Sys_getRTC())
-        assert h.Sys_setRTC(2024, 13, 6, 7, 8, 9) < 0  # the firmware's RTC error, as a code
-        assert h.Sys_reboot() == 0 and dev.reboot_count == 1
-        port = min(p for p in range(16) if dev.pin_modes(p))
-        names = ["Disabled", "Idle", "DI", "DO", "UART", "I2C", "SPI", "CAN", "PWM", "ADC"]
-        assert h.Sys_getPinModeInPort(port)[: len(dev.pin_modes(port))] == [names[m] for m in dev.pin_modes(port)]
-    finally:
-        h.close()
+def test_system_operations_round_trip(attach, class_name):
+    h, dev = attach(class_name)
+    assert h.Sys_getDriverInfo() == [dev.model, "APP", "1.0.0"]
+    assert h.Sys_getSerialNumber() == dev.serial_number
+    assert h.Sys_setDeviceAlias("bench 4") == 0
+    assert (h.Sys_getDeviceAlias(), dev.alias) == ("bench 4", "bench 4")
+    assert h.Sys_setRTC(2024, 5, 6, 7, 8, 9) == 0
+    assert re.fullmatch(r"2024-05-06, 07:08:(09|10)", h.Sys_getRTC())
+    assert h.Sys_setRTC(2024, 13, 6, 7, 8, 9) < 0  # the firmware's RTC error, as a code
+    assert h.Sys_reboot() == 0 and dev.reboot_count == 1
+    port = min(p for p in range(16) if dev.pin_modes(p))
+    names = ["Disabled", "Idle", "DI", "DO", "UART", "I2C", "SPI", "CAN", "PWM", "ADC"]
+    assert h.Sys_getPinModeInPort(port)[: len(dev.pin_modes(port))] == [names[m] for m in dev.pin_modes(port)]
 
 
-def test_koru_slot_modes(emu):
-    dev = emu.add("Koru")
-    h = open_device(dev)
-    try:
-        assert h.Sys_setDIMode(4) == 0
-        assert (h.Sys_getMode(4), h.Sys_getMode(1)) == ("DI", "Idle")
-    finally:
-        h.close()
+def test_koru_slot_modes(attach):
+    h, _ = attach("Koru")
+    assert h.Sys_setDIMode(4) == 0
+    assert (h.Sys_getMode(4), h.Sys_getMode(1)) == ("DI", "Idle")
 
 
-def test_retries_get_past_ignored_requests(emu):
-    dev = emu.add("TavraD")
-    h = open_device(dev)
-    try:
-        dev.ignore_first(122, 2)
-        assert h.Sys_getSerialNumber() == dev.serial_number
-        assert dev.request_count(122) == 3
-    finally:
-        h.close()
+def test_retries_get_past_ignored_requests(attach):
+    h, dev = attach("TavraD")
+    dev.ignore_first(122, 2)
+    assert h.Sys_getSerialNumber() == dev.serial_number
+    assert dev.request_count(122) == 3
