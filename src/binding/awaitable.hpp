@@ -96,6 +96,7 @@ nb::object makeAwaitable(std::string name, nb::handle owner, std::shared_ptr<Cal
         bridge->post(token, [shared] { return toPy(std::move(*shared)); }, nullptr);
       }
     };
+    c->start();  // the time-out counts from the first await
     startDetached(make(*c), c, std::move(done));
   };
   return nb::cast(AsyncOp(std::move(name), nb::borrow(owner), std::move(call), std::move(start)));

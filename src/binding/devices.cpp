@@ -59,8 +59,8 @@ nb::object awaitOp(const char* name, nb::handle self_obj, std::shared_ptr<Call> 
   return makeAwaitable<R>(name, self_obj, std::move(call), std::move(make));
 }
 
-Op<Bytes> echoOrRaise(Call& call, int cmd, Bytes data, double timeout) {
-  auto r = co_await call.echoOnce(cmd, std::move(data), timeout);
+Op<Bytes> echoOrRaise(Call& call, int cmd, Bytes data) {
+  auto r = co_await call.echoOnce(cmd, std::move(data));
   if (!r) call.throwTimeout();
   co_return std::move(*r);
 }
@@ -69,6 +69,12 @@ Op<Bytes> replyOrRaise(Call& call, ReplyKey key, std::optional<double> timeout) 
   auto r = co_await call.reply(key, timeout);
   if (!r) call.throwTimeout();
   co_return std::move(*r);
+}
+
+// Waits until the queue holds n items, the call's time-out passes or the link goes down.
+Op<void> waitForItems(Call& call, std::shared_ptr<RawQueue> q, std::size_t n) {
+  auto enough = q->atLeast(n);
+  co_await WaitFor<Unit, RawQueue::AtLeast>(call.waitMode(), enough, call.deadline(), call.device().connectionError());
 }
 
 Op<void> sendOnlyOp(Call& call, int cmd, Bytes data) {
@@ -93,7 +99,7 @@ void bindPacket(Cls& cls) {
             const int c = cmdArg(cmd);
             Bytes b = dataArg(data);
             const double t = waitArg(timeout, "timeout");
-            return runBlockingWith<Bytes>(d, t, [&](Call& call) { return echoOrRaise(call, c, b, t); });
+            return runBlockingWith<Bytes>(d, t, [&](Call& call) { return echoOrRaise(call, c, b); });
           },
           nb::arg("cmd").none(), nb::arg("data_out").none(), nb::arg("timeout").none(),
           nb::sig("def _echoPacket(self, cmd: int, data_out: list[int], timeout: float) -> bytes"),
@@ -123,16 +129,10 @@ void bindPacket(Cls& cls) {
             auto q = queueArg(queue);
             const std::int64_t n = Arg<std::int64_t>::from(num, "num_samples");
             const double wait = waitArg(delay, "delay");
-            if (n > -1 && q->size() < static_cast<std::size_t>(n)) {
-              Unlocked release;
-              Call call = Call::blocking(d, wait);
-              auto enough = q->atLeast(static_cast<std::size_t>(n));
-              [](Call& c, RawQueue::AtLeast& src, double s) -> Op<void> {
-                co_await WaitFor<Unit, RawQueue::AtLeast>(c.waitMode(), src, deadlineAfter(s),
-                                                          c.device().connectionError());
-              }(call, enough, wait)
-                                                                    .runBlocking();
-            }
+            d.requireOpen();
+            // Nothing more can arrive without a link: what is queued is returned at once.
+            if (n > -1 && q->size() < static_cast<std::size_t>(n) && d.receiving())
+              runBlockingWith<void>(d, wait, [&](Call& c) { return waitForItems(c, q, static_cast<std::size_t>(n)); });
             return toPy(takeStream(*q, n));
           },
           nb::arg("queue_").none(), nb::arg("num_samples").none(), nb::arg("delay").none(),
@@ -167,7 +167,7 @@ void bindPacket(Cls& cls) {
             const double t = waitArg(timeout, "timeout");
             auto call = Call::awaitable(nb::cast<Device&>(self), t);
             return awaitOp<std::optional<Bytes>>("_echoPacket_async", self, call,
-                                                 [c, b, t](Call& k) { return k.echoOnce(c, b, t); });
+                                                 [c, b](Call& k) { return k.echoOnce(c, b); });
           },
           nb::arg("cmd").none(), nb::arg("data_out").none(), nb::arg("timeout").none() = PACKET_TIMEOUT,
           nb::sig("def _echoPacket_async(self, cmd: int, data_out: list[int], timeout: float = 5) -> "

@@ -30,6 +30,9 @@ using sim::EmulatedDevice;
 using sim::Emulator;
 using Release = nb::call_guard<Unlocked>;
 
+// Payload bytes of a motion reply that make its key.
+constexpr std::size_t kKeyBytes = 3;
+
 std::string describe(const EmulatedDevice& d) {
   const auto& p = d.product();
   std::string s = p.class_name + " (" + p.model + ") serial " + d.firmware().serialNumber() + " on " + d.host() +
@@ -117,8 +120,34 @@ void bindCommon(nb::class_<D>& cls) {
           "Leave the next `n` requests with command code `cmd` unanswered (they are still counted).")
       .def(
           "delay_replies",
-          [](D& d, double seconds) { d.faults().delayReplies(std::chrono::duration<double>(seconds)); },
-          "seconds"_a, "Send every reply `seconds` after its request arrives (0 for no delay).")
+          [](D& d, double seconds, double jitter) {
+            d.faults().delayReplies(std::chrono::duration<double>(seconds), std::chrono::duration<double>(jitter));
+          },
+          "seconds"_a, "jitter"_a = 0.0,
+          "Send every reply `seconds` after its request arrives, plus a random part of up to `jitter`\n"
+          "seconds; replies still leave in request order (0, 0 for no delay).")
+      .def(
+          "send_stream",
+          [](D& d, int code, nb::bytes payload, int count) {
+            for (int i = 0; i < count; ++i) d.sendStream(sim::Reply{code, toBytes(payload)});
+          },
+          "code"_a, "payload"_a, "count"_a = 1,
+          "Send `count` stream packets: on the data channel of a Wi-Fi device, on the command channel of\n"
+          "other network devices, on the IN endpoint of a USB device.")
+      .def(
+          "send_reply",
+          [](D& d, int code, nb::bytes payload, int count, bool distinct_keys) {
+            Bytes bytes = toBytes(payload);
+            for (int i = 0; i < count; ++i) {
+              if (distinct_keys)  // bytes 0..2 (the motion reply key) hold the copy's number
+                for (std::size_t b = 0; b < kKeyBytes && b < bytes.size(); ++b)
+                  bytes[b] = static_cast<Byte>(i >> (8 * (kKeyBytes - 1 - b)));
+              d.sendUnsolicited(sim::Reply{code, bytes});
+            }
+          },
+          "code"_a, "payload"_a, "count"_a = 1, "distinct_keys"_a = false,
+          "Send `count` replies nobody asked for, on the command channel. With distinct_keys the first\n"
+          "three payload bytes of copy n hold n (big-endian), so each motion reply has a key of its own.")
       .def(
           "split_replies", [](D& d, int pieces) { d.faults().splitReplies(pieces); }, "pieces"_a,
           "Send each reply frame in `pieces` separate writes about a millisecond apart (1 for whole frames).")
@@ -153,12 +182,7 @@ void bindDevice(nb::module_& s) {
       .def_prop_ro("usb", [](const EmulatedDevice&) { return false; }, "False: the device is served over TCP.")
       .def_prop_ro("connection_count", &EmulatedDevice::connectionCount, "Open client connections, both channels.")
       .def("drop_connection", &EmulatedDevice::dropConnections, Release(),
-           "Close every client connection now; the device keeps listening for new ones.")
-      .def(
-          "send_stream",
-          [](EmulatedDevice& d, int code, nb::bytes payload) { d.sendStream(sim::Reply{code, toBytes(payload)}); },
-          "code"_a, "payload"_a,
-          "Send one stream packet on the data channel (Wi-Fi) or the command channel (other products).");
+           "Close every client connection now; the device keeps listening for new ones.");
   cls.def("__repr__", [](const EmulatedDevice& d) {
     return "<EmulatedDevice " + describe(d) + (d.running() ? "" : ", stopped") + ">";
   });
@@ -186,10 +210,6 @@ void bindUsbDevice(nb::module_& s) {
       .def("drop_connection", &UsbEmulatedDevice::dropConnections, Release(),
            "Unplug and plug in again: open handles fail with LIBUSB_ERROR_NO_DEVICE; the device can be\n"
            "opened anew.")
-      .def(
-          "send_stream",
-          [](UsbEmulatedDevice& d, int code, nb::bytes payload) { d.sendStream(sim::Reply{code, toBytes(payload)}); },
-          "code"_a, "payload"_a, "Send one stream packet on the IN endpoint.")
       .def_prop_ro(
           "out_transfers",
           [](const UsbEmulatedDevice& d) {

@@ -22,16 +22,16 @@ constexpr int kCode = 122;
 class Echo : public ::testing::TestWithParam<bool> {
  protected:
   bool blocking() const { return GetParam(); }
-  void expectTimeout(zelvo::Device& dev, double timeout) const {
+  void expectTimeout(zelvo::Device& dev, double timeout, int code = kCode) const {
     if (blocking()) {
       try {
-        ztest::echoIn(true, dev, kCode, {1}, timeout);
+        ztest::echoIn(true, dev, code, {1}, timeout);
         FAIL() << "no time-out";
       } catch (const zelvo::Error& e) {
         EXPECT_EQ(e.id(), zelvo::Err::ReceivePacketTimeoutError);
       }
     } else {
-      EXPECT_THROW(ztest::echoIn(false, dev, kCode, {1}, timeout), zelvo::AsyncTimeout);
+      EXPECT_THROW(ztest::echoIn(false, dev, code, {1}, timeout), zelvo::AsyncTimeout);
     }
   }
 };
@@ -82,9 +82,9 @@ TEST_P(Echo, TakesAReplyThatArrivesInTheFinalWait) {
 
 TEST_P(Echo, ANonPositiveTimeoutSendsOnceAndFailsPromptly) {
   Bench b;
-  for (double timeout : {0.0, -1.0}) {
+  for (auto [code, timeout] : {std::pair{kCode, 0.0}, std::pair{kCode + 1, -1.0}}) {
     const auto start = ztest::Clock::now();
-    expectTimeout(b.dev, timeout);
+    expectTimeout(b.dev, timeout, code);
     EXPECT_LT(ztest::secondsSince(start), 0.5);
   }
   EXPECT_TRUE(b.peer.waitForRequests(2));

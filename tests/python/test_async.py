@@ -59,7 +59,8 @@ async def test_cancelling_stops_the_operation_and_frees_its_key(tavra):
     emu_dev.reset_faults()
     start = time.monotonic()
     assert await asyncio.wait_for(dev.Sys_getSerialNumber_async(), 5) == emu_dev.serial_number
-    assert time.monotonic() - start < 0.8
+    # Only the wait for the cancelled request's reply (at most a second) comes first, no retry.
+    assert time.monotonic() - start < 1.5
     await asyncio.sleep(1.2)
     assert emu_dev.request_count(GET_SERIAL_NUMBER) == 2  # the cancelled one stopped retrying
 

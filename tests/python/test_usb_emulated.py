@@ -83,7 +83,7 @@ def test_unplug_is_reported_once_and_the_device_reconnects_after_replug(usb_atta
     assert eventually(lambda: NO_DEVICE in capsys.readouterr().out)
     time.sleep(0.3)  # the receive loop parks: nothing more is printed
     assert output(capsys) == []
-    assert dev.connect_status_cmd  # until disconnect
+    assert not dev.connect_status_cmd  # the link is gone: a later connect() connects afresh
     with pytest.raises(z.USBConnectionError, match="NO_DEVICE"):
         dev.Sys_getSerialNumber()
     assert z.USBDevice._getAllUSBDevices() == []

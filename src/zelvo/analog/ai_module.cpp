@@ -66,6 +66,9 @@ AIModule::AIModule(Device& dev, const ProductSpec& spec)
     dev_.setStreamSink(keys_[i], [this, i](ByteView stored) { onStream(i, stored); });
   }
   dev_.addCloseHook([this] { free(); });
+  dev_.addReaderWake([this] {
+    for (const auto& q : signal_) q->wakeReaders();
+  });
 }
 
 AIModule::~AIModule() {
@@ -186,20 +189,30 @@ std::vector<int> AIModule::chipSelectList(int port) const {
 
 std::vector<int> AIModule::chipSelects(int port) const { return chipSelectList(port); }
 
+std::vector<std::size_t> AIModule::indicesOf(int port) const {
+  if (!koru_) return {0};
+  std::vector<std::size_t> out;
+  for (int cs : chipSelectList(port))
+    if (auto i = changePortToIndex(port, cs)) out.push_back(*i);
+  return out;
+}
+
 std::vector<std::shared_ptr<SampleQueue>> AIModule::queuesOf(int port) const {
   std::vector<std::shared_ptr<SampleQueue>> out;
-  if (!koru_) {
-    out.push_back(signal_[0]);
-    return out;
-  }
-  for (int cs : chipSelectList(port))
-    if (auto i = changePortToIndex(port, cs)) out.push_back(signal_[*i]);
+  for (std::size_t i : indicesOf(port)) out.push_back(signal_[i]);
   return out;
 }
 
 std::uint64_t AIModule::droppedSamples(int port) const {
+  if (!is24_) port = wirePort(port);
+  checkPort(port);
+  // Samples dropped from the signal queues, and packets dropped while they waited for the module
+  // to open (counted in samples of the current channel count).
+  const std::uint64_t sample_bytes =
+      static_cast<std::uint64_t>(std::max(num_channels_.load(), 1)) * (is24_ ? kBytes24 : kBytes16);
   std::uint64_t n = 0;
-  for (const auto& q : queuesOf(wirePort(port))) n += q->dropped();
+  for (std::size_t i : indicesOf(port))
+    n += signal_[i]->dropped() + dev_.streams().queue(keys_[i])->droppedBytes() / sample_bytes;
   return n;
 }
 
@@ -321,17 +334,20 @@ Op<std::vector<double>> AIModule::readOnDemand(Call& call, int port) {
 }
 
 Op<SampleRows> AIModule::readStreaming(Call& call, int port, std::int64_t num_samples, double delay) {
+  dev_.requireOpen();
   if (!is24_) port = wirePort(port);
   checkPort(port);
   const auto queues = queuesOf(port);
   SampleRows out;
   if (num_samples <= 0 || queues.empty()) co_return out;
   const auto want = static_cast<std::size_t>(num_samples);
-  // Wait (at most `delay` seconds, always checking once) until every chip select has enough.
+  // Wait (at most `delay` seconds, always checking once) until every chip select has enough. With
+  // no link (or once the device closed) nothing more can come: what is queued is returned at once.
   const TimePoint deadline = deadlineAfter(delay);
   for (const auto& q : queues) {
     auto enough = q->atLeast(want);
-    co_await WaitFor<Unit, SampleQueue::AtLeast>(call.waitMode(), enough, deadline, dev_.connectionError());
+    const TimePoint until = dev_.receiving() && !dev_.killed() ? deadline : Clock::now();
+    co_await WaitFor<Unit, SampleQueue::AtLeast>(call.waitMode(), enough, until, dev_.connectionError());
   }
   // Rows are taken together from the chip selects of the port, so one reader at a time.
   std::lock_guard lock(read_m_);

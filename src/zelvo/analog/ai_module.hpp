@@ -27,23 +27,7 @@
 
 namespace zelvo {
 
-// Command codes.
-inline constexpr int OPEN_AI = 176;
-inline constexpr int SET_AI_SAMPLING_RATE = 177;
-inline constexpr int SET_AI_MODE = 178;
-inline constexpr int SET_AI_NUM_SAMPLES = 179;
-inline constexpr int SET_AI_ENABLED_CS = 180;
-inline constexpr int READ_AI_ON_DEMAND = 181;
-inline constexpr int OPEN_AI_STREAMING = 182;
-inline constexpr int CLOSE_AI_STREAMING = 184;
-inline constexpr int CLEAR_DATA = 186;
-inline constexpr int CHECK_BUFFER_STATUS = 187;
-inline constexpr int GET_AI_COUNTERS = 188;
-inline constexpr int READ_AI_ON_DEMAND_VARIABLE = 189;
-inline constexpr int CLOSE_AI = 191;
-inline constexpr int AI_GET_DATA = 8226;
-inline constexpr int AI_SET_TRIG_MODE = 8214;
-inline constexpr int READAI24BIT = 8196;
+// Command codes: core/command_table.def.
 // START_AI_STREAMING, START_AI_STREAMING_VARIABLE and AI_START_STREAMING_24BIT are in routing.hpp.
 
 // Capacity of each signal queue, in samples.
@@ -110,13 +94,16 @@ class AIModule {
   std::vector<int> chipSelects(int port) const;
   const std::vector<std::shared_ptr<SampleQueue>>& signalQueues() const { return signal_; }
   std::vector<StreamKey> dataQueueKeys() const { return keys_; }
+  // Samples of the port lost so far (queue full, or raw packets beyond the device's bound while
+  // the module was closed); checks the port like readStreaming.
   std::uint64_t droppedSamples(int port) const;
 
  private:
   struct Variant;  // per-class behaviour
   int wirePort(int port) const;  // slot conversion on the modular controller
   std::vector<int> chipSelectList(int port) const;
-  // The signal queues of a port, one per chip select of its list, in order.
+  // The queue indices of a port, one per chip select of its list, in order; and their queues.
+  std::vector<std::size_t> indicesOf(int port) const;
   std::vector<std::shared_ptr<SampleQueue>> queuesOf(int port) const;
   void convertInto(std::size_t index, ByteView stored);
   void onStream(std::size_t index, ByteView stored);

@@ -1,6 +1,7 @@
 #include "zelvo/analog/sample_queue.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace zelvo {
@@ -115,6 +116,15 @@ void SampleQueue::clear() {
   chunks_.clear();
   spare_.clear();
   rows_ = 0;
+}
+
+void SampleQueue::wakeReaders() {
+  CountWaiters::Wakeups wake;
+  {
+    std::lock_guard lock(m_);
+    waiting_.collectReady(SIZE_MAX, wake);
+  }
+  CountWaiters::resume(wake);
 }
 
 bool SampleQueue::AtLeast::takeOrSubscribe(const std::shared_ptr<Slot<Unit>>& s) {

@@ -38,6 +38,8 @@ class SampleQueue {
   // what one take returns is always rectangular.
   std::size_t take(std::size_t n, const std::function<void(int width, const double* values, std::size_t rows)>& visit);
   void clear();
+  // Ends every wait for rows now, whatever is queued (the link went down, the device closed).
+  void wakeReaders();
 
   // Slot source for WaitFor: ready when at least `count` rows are queued.
   struct AtLeast {

@@ -17,8 +17,8 @@ constexpr auto kReportWindow = std::chrono::seconds(10);
 
 }  // namespace
 
-Channel::Channel(std::size_t read_size, Route route, Diagnose diagnose)
-    : read_size_(read_size), route_(std::move(route)), diagnose_(std::move(diagnose)) {
+Channel::Channel(std::size_t read_size, Route route, Diagnose diagnose, Lost lost)
+    : read_size_(read_size), route_(std::move(route)), diagnose_(std::move(diagnose)), lost_(std::move(lost)) {
   thread_ = std::thread([this] { run(); });
 }
 
@@ -124,6 +124,11 @@ void Channel::run() {
     }
     if (problem.park) {
       parked_on_failure_ = true;
+      if (lost_) {
+        lock.unlock();
+        lost_();
+        lock.lock();
+      }
     } else {
       cv_.wait_for(lock, backoff, [&] { return killed_ || gen != generation_; });
       backoff = std::min(backoff * 2, std::chrono::duration_cast<std::chrono::milliseconds>(kMaxBackoff));

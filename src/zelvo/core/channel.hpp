@@ -29,8 +29,10 @@ class Channel {
     bool park;
   };
   using Diagnose = std::function<ReadProblem(const ReadResult&)>;
+  // Called on the receive thread when a read problem parks it: the link is dead.
+  using Lost = std::function<void()>;
 
-  Channel(std::size_t read_size, Route route, Diagnose diagnose);
+  Channel(std::size_t read_size, Route route, Diagnose diagnose, Lost lost = {});
   ~Channel();
   Channel(const Channel&) = delete;
   Channel& operator=(const Channel&) = delete;
@@ -53,6 +55,7 @@ class Channel {
   const std::size_t read_size_;
   Route route_;
   Diagnose diagnose_;
+  Lost lost_;
 
   mutable std::mutex m_;
   std::condition_variable cv_;

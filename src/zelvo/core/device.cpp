@@ -75,9 +75,52 @@ void Device::printLine(const std::string& line) const { console::print(line); }
 
 void Device::throwClosed() const { throw Error(connectionError(), "The device handle is closed."); }
 
+void Device::requireOpen() const {
+  if (killed()) throwClosed();
+}
+
+void Device::onLinkLost() {
+  link_lost_ = true;
+  replies_.linkDown();
+  wakeReaders();
+}
+
+void Device::linkDown() {
+  if (exiting_) return;  // interpreter exit: waiting calls are left alone (see close)
+  replies_.linkDown();
+  wakeReaders();
+}
+
+void Device::linkUp() {
+  link_lost_ = false;
+  replies_.linkUp();
+}
+
+void Device::addReaderWake(std::function<void()> wake) {
+  std::lock_guard lock(wakes_m_);
+  reader_wakes_.push_back(std::move(wake));
+}
+
+void Device::wakeReaders() {
+  streams_.wakeReaders();
+  std::vector<std::function<void()>> wakes;
+  {
+    std::lock_guard lock(wakes_m_);
+    wakes = reader_wakes_;
+  }
+  for (auto& w : wakes) w();
+}
+
 void Device::close(bool verbose, bool silent) {
   std::lock_guard lock(life_m_);
   if (killed_) return;
+  // Calls still waiting end at once with the connection error, and stream reads return. Not at
+  // interpreter exit (silent): a daemon thread's call then keeps waiting quietly until the process
+  // is gone.
+  if (silent)
+    exiting_ = true;
+  else
+    replies_.abortWaiters();
   try {
     // A connected device is disconnected as disconnect() does by default, with its message,
     // whatever `verbose` says about the close message itself.
@@ -89,9 +132,7 @@ void Device::close(bool verbose, bool silent) {
   console::withoutInterpreterLock([this] { shutdownTransport(); });
   for (auto& hook : close_hooks_) hook();
   close_hooks_.clear();
-  // Calls still waiting end at once with the connection error. Not at interpreter exit (silent):
-  // a daemon thread's call then keeps waiting quietly until the process is gone.
-  if (!silent) replies_.abortWaiters();
+  if (!silent) wakeReaders();
   if (verbose && !silent) printLine("Closed handle (" + model_ + ")");
 }
 
@@ -173,7 +214,8 @@ void Device::putToDataPool(int cmd, Bytes data) {
 
 std::unique_ptr<Channel> Device::makeChannel(std::size_t read_size, Channel::Diagnose diagnose) {
   return std::make_unique<Channel>(
-      read_size, [this](Frame&& f) { putToDataPool(f.code, std::move(f.payload)); }, std::move(diagnose));
+      read_size, [this](Frame&& f) { putToDataPool(f.code, std::move(f.payload)); }, std::move(diagnose),
+      [this] { onLinkLost(); });
 }
 
 // --- USBDevice -----------------------------------------------------------------------------------
@@ -188,7 +230,7 @@ void USBDevice::connect(const std::string& serial_num, bool verbose) {
   std::lock_guard lock(life_m_);
   if (killed()) throwClosed();
   if (connected_) {
-    if (!client_->gone()) return;
+    if (!client_->gone() && !linkLost()) return;
     disconnect(false);  // the device was unplugged: connect afresh
   }
   auto client = std::make_shared<UsbClient>(serial_num);
@@ -196,6 +238,7 @@ void USBDevice::connect(const std::string& serial_num, bool verbose) {
   client->setReadTimeout(0);                        // the receive thread waits for data, not a clock
   serial_num_ = std::move(serial);
   client_ = client;
+  linkUp();
   channel_->open(client);
   connected_ = true;  // last: only a fully opened device counts as connected
   if (verbose) printLine("Connected to " + *serial_num_ + " (" + model() + ")");
@@ -204,13 +247,15 @@ void USBDevice::connect(const std::string& serial_num, bool verbose) {
 void USBDevice::disconnect(bool verbose) {
   std::lock_guard lock(life_m_);
   if (!connected_) return;
+  const bool was_up = !linkLost();
   console::withoutInterpreterLock([this] {
     channel_->close();
     client_->close();  // releases the interface and the handle, whoever else holds the client
   });
   client_.reset();
   connected_ = false;
-  if (verbose) printLine("Disconnected from " + serial_num_.value_or("") + " (" + model() + ")");
+  linkDown();
+  if (verbose && was_up) printLine("Disconnected from " + serial_num_.value_or("") + " (" + model() + ")");
 }
 
 void USBDevice::disconnectForClose(bool verbose) {
@@ -260,11 +305,18 @@ NetworkDevice::~NetworkDevice() { console::withoutInterpreterLock([this] { close
 void NetworkDevice::connect(const std::string& ip_addr, int port, bool verbose) {
   std::lock_guard lock(life_m_);
   if (killed()) throwClosed();
-  if (connected_) return;
+  if (connected_) {
+    if (!linkLost()) return;
+    try {
+      disconnect(false);  // the link died: clean up, then connect afresh
+    } catch (const Error&) {
+    }
+  }
   client_->connect(ip_addr, port);
   client_->resetStream();  // a new connection starts a new byte stream
   connected_ = true;
   ip_addr_ = ip_addr;
+  linkUp();
   channel_->open(client_);
   if (verbose) printLine("Connected to " + ip_addr + " (" + model() + ")");
 }
@@ -272,14 +324,16 @@ void NetworkDevice::connect(const std::string& ip_addr, int port, bool verbose) 
 void NetworkDevice::disconnectCommand() {
   console::withoutInterpreterLock([this] { channel_->close(); });
   connected_ = false;
+  linkDown();
   client_->disconnect();  // may raise NetworkConnectionLostError; the state is clean already
 }
 
 void NetworkDevice::disconnect(bool verbose) {
   std::lock_guard lock(life_m_);
   if (!connected_) return;
+  const bool was_up = !linkLost();
   disconnectCommand();
-  if (verbose) printLine("Disconnected from " + ip_addr_.value_or("") + " (" + model() + ")");
+  if (verbose && was_up) printLine("Disconnected from " + ip_addr_.value_or("") + " (" + model() + ")");
 }
 
 void NetworkDevice::disconnectForClose(bool verbose) {
@@ -303,6 +357,7 @@ std::string NetworkDevice::linkState() const {
 void NetworkDevice::sendCommand(ByteView frame) {
   if (killed()) throwClosed();
   if (!connected_) throw Error(Err::NetworkConnectionError);
+  if (linkLost()) throw Error(Err::NetworkConnectionLostError);
   client_->send(frame);
 }
 
@@ -339,6 +394,7 @@ void WifiDevice::connect(const std::string& ip, int port1, int port2, bool verbo
 
 void WifiDevice::disconnect(bool verbose) {
   std::lock_guard lock(life_m_);
+  const bool was_up = !linkLost();
   std::exception_ptr failure;
   try {
     NetworkDevice::disconnect(false);
@@ -353,7 +409,7 @@ void WifiDevice::disconnect(bool verbose) {
     } catch (...) {
       if (!failure) failure = std::current_exception();
     }
-    if (verbose) printLine("Disconnected from " + ipAddr().value_or("") + " (" + model() + ")");
+    if (verbose && was_up) printLine("Disconnected from " + ipAddr().value_or("") + " (" + model() + ")");
   }
   if (failure) std::rethrow_exception(failure);
 }

@@ -24,6 +24,8 @@ class UsbClient;
 
 // Queue capacity of the raw stream queues (items).
 inline constexpr std::size_t QUEUE_SIZE_MAX = 1000000;
+// Bytes all raw stream queues of one device hold at most (streams for modules nobody opened).
+inline constexpr std::size_t kRawStreamBytes = 32u << 20;
 
 class Device {
  public:
@@ -53,6 +55,10 @@ class Device {
   virtual Err connectionError() const = 0;
   // Where the device is reached, for display: "connected to 192.168.1.110", "not connected", ...
   virtual std::string linkState() const = 0;
+  // Whether replies and stream data can still arrive: connected, and the link did not die.
+  virtual bool receiving() const = 0;
+  // Throws the connection error "The device handle is closed." after close().
+  void requireOpen() const;
 
   ReplyPool& replies() { return replies_; }
   KeyGates& gates() { return gates_; }
@@ -76,6 +82,9 @@ class Device {
   }
   // Called by close() after the transport is down: products release their module workers here.
   void addCloseHook(std::function<void()> hook);
+  // Wakes a module's stream readers; called when the link goes down, on disconnect and on close,
+  // so that reads waiting for data that can no longer come return what is queued at once.
+  void addReaderWake(std::function<void()> wake);
 
   // Every live device (the binding closes them at interpreter exit).
   static void closeAll();
@@ -93,22 +102,35 @@ class Device {
   std::unique_ptr<Channel> makeChannel(std::size_t read_size, Channel::Diagnose diagnose);
   // The connection error for an operation on a closed device.
   [[noreturn]] void throwClosed() const;
+  // The link of a channel died (receive thread): waits for replies end with
+  // NetworkConnectionLostError, stream readers wake, and the device counts as no longer connected.
+  void onLinkLost();
+  // The link is down on purpose (disconnect, close) or up again (connect).
+  void linkDown();
+  void linkUp();
+  bool linkLost() const { return link_lost_.load(); }
 
   mutable std::recursive_mutex life_m_;  // connect / disconnect / close
 
  private:
   void reportDropped(int cmd, std::size_t have, std::size_t need, const char* what);
 
+  void wakeReaders();
+
   std::string model_;
   std::atomic<bool> killed_{false};
+  std::atomic<bool> link_lost_{false};
+  std::atomic<bool> exiting_{false};  // closed at interpreter exit
   ReplyPool replies_;
   KeyGates gates_;
-  StreamPool streams_{QUEUE_SIZE_MAX};
+  StreamPool streams_{QUEUE_SIZE_MAX, kRawStreamBytes};
   BroadcastPool broadcasts_;
   std::mutex sinks_m_;
   std::map<StreamKey, StreamSink> sinks_;
   std::unordered_map<std::type_index, void*> modules_;
   std::vector<std::function<void()>> close_hooks_;
+  std::mutex wakes_m_;
+  std::vector<std::function<void()>> reader_wakes_;
   std::mutex drop_m_;
   std::chrono::steady_clock::time_point drop_window_{};
   int drops_in_window_ = 0;
@@ -121,7 +143,8 @@ class USBDevice : public Device {
   // Opens the first device of the family whose serial number matches ("default": any).
   void connect(const std::string& serial_num = "default", bool verbose = true);
   void disconnect(bool verbose = true);
-  bool connected() const { return connected_.load(); }
+  bool connected() const { return connected_.load() && !linkLost(); }
+  bool receiving() const override { return connected(); }
   std::optional<std::string> serialNum() const;
   std::string linkState() const override;
   std::shared_ptr<UsbClient> client() const;
@@ -146,7 +169,8 @@ class NetworkDevice : public Device {
   ~NetworkDevice() override;
   void connect(const std::string& ip_addr = "192.168.1.110", int port = TCP_CMD_PORT, bool verbose = true);
   virtual void disconnect(bool verbose = true);
-  bool connected() const { return connected_.load(); }
+  bool connected() const { return connected_.load() && !linkLost(); }
+  bool receiving() const override { return connected(); }
   std::optional<std::string> ipAddr() const;
   std::string linkState() const override;
   const std::shared_ptr<TcpClient>& client() const { return client_; }
@@ -180,7 +204,7 @@ class WifiDevice : public NetworkDevice {
   void connect(const std::string& ip = "192.168.5.79", int port1 = TCP_CMD_PORT, int port2 = TCP_DATA_PORT,
                bool verbose = true);
   void disconnect(bool verbose = true) override;
-  bool dataConnected() const { return data_connected_.load(); }
+  bool dataConnected() const { return data_connected_.load() && !linkLost(); }
   const std::shared_ptr<TcpClient>& dataClient() const { return data_client_; }
 
  protected:
@@ -200,6 +224,7 @@ class BroadcastDevice : public Device {
   void connect(bool verbose = true, const std::string& host = "", int port = UDP_RECV_PORT);
   void disconnect(bool verbose = true);
   bool connected() const { return connected_.load(); }
+  bool receiving() const override { return connected(); }
   std::string linkState() const override { return connected() ? "listening" : "not connected"; }
   const std::shared_ptr<UdpClient>& client() const { return client_; }
 

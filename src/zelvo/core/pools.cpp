@@ -2,78 +2,6 @@
 
 namespace zelvo {
 
-// --- ReplyPool -----------------------------------------------------------------------------------
-
-void ReplyPool::put(ReplyKey key, Bytes payload) {
-  std::shared_ptr<Slot<Bytes>> winner;
-  std::coroutine_handle<> resume;
-  {
-    std::lock_guard lock(m_);
-    auto it = waiting_.find(key);
-    if (it != waiting_.end()) {
-      auto& q = it->second;
-      while (!q.empty()) {
-        auto slot = std::move(q.front());
-        q.pop_front();
-        if (slot->deliver(payload, resume)) {
-          winner = std::move(slot);
-          break;
-        }
-      }
-      if (q.empty()) waiting_.erase(it);
-    }
-    if (!winner) unclaimed_[key] = std::move(payload);
-  }
-  if (resume) resume.resume();
-}
-
-void ReplyPool::discard(ReplyKey key) {
-  std::lock_guard lock(m_);
-  unclaimed_.erase(key);
-}
-
-void ReplyPool::abortWaiters() {
-  std::vector<std::shared_ptr<Slot<Bytes>>> all;
-  {
-    std::lock_guard lock(m_);
-    closed_ = true;
-    for (auto& [key, q] : waiting_)
-      for (auto& s : q) all.push_back(std::move(s));
-    waiting_.clear();
-  }
-  for (auto& s : all) s->finishNow(WaitResult::Aborted);
-}
-
-std::map<ReplyKey, Bytes> ReplyPool::snapshot() const {
-  std::lock_guard lock(m_);
-  return {unclaimed_.begin(), unclaimed_.end()};
-}
-
-bool ReplyPool::KeySource::takeOrSubscribe(const std::shared_ptr<Slot<Bytes>>& s) {
-  std::lock_guard lock(pool.m_);
-  if (pool.closed_) {
-    std::coroutine_handle<> none;  // not armed yet: nothing to resume
-    s->finish(WaitResult::Aborted, none);
-    return true;
-  }
-  auto it = pool.unclaimed_.find(key);
-  if (it != pool.unclaimed_.end()) {
-    std::coroutine_handle<> none;  // the slot is not armed yet: nothing to resume
-    if (s->deliver(it->second, none)) pool.unclaimed_.erase(it);
-    return true;
-  }
-  pool.waiting_[key].push_back(s);
-  return false;
-}
-
-void ReplyPool::KeySource::unsubscribe(const Slot<Bytes>* s) {
-  std::lock_guard lock(pool.m_);
-  auto it = pool.waiting_.find(key);
-  if (it == pool.waiting_.end()) return;
-  std::erase_if(it->second, [s](const auto& p) { return p.get() == s; });
-  if (it->second.empty()) pool.waiting_.erase(it);
-}
-
 // --- KeyGates ------------------------------------------------------------------------------------
 
 bool KeyGates::KeySource::takeOrSubscribe(const std::shared_ptr<Slot<Unit>>& s) {
@@ -125,8 +53,12 @@ void KeyGates::release(ReplyKey key) {
 std::shared_ptr<StreamPool::Queue> StreamPool::queue(const StreamKey& key) {
   std::lock_guard lock(m_);
   auto& q = queues_[key];
-  if (!q) q = std::make_shared<Queue>(capacity_);
+  if (!q) q = std::make_shared<Queue>(capacity_, budget_);
   return q;
+}
+
+void StreamPool::wakeReaders() {
+  for (auto& [key, q] : snapshot()) q->wakeReaders();
 }
 
 std::vector<std::pair<StreamKey, std::shared_ptr<StreamPool::Queue>>> StreamPool::snapshot() const {

@@ -1,7 +1,9 @@
-// The pools the receive threads fill and operations wait on: echo replies by key, FIFO queues of
-// streamed payloads, broadcast answers by command code, and the per-key request gates.
+// The pools the receive threads fill and operations wait on: echo replies by key (reply_pool.hpp),
+// FIFO queues of streamed payloads, broadcast answers by command code, and the per-key request
+// gates.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -9,45 +11,16 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <type_traits>
 #include <utility>
 #include <unordered_map>
 #include <vector>
 
 #include "zelvo/core/bytes.hpp"
+#include "zelvo/core/reply_pool.hpp"
 #include "zelvo/core/wait.hpp"
 
 namespace zelvo {
-
-// Reply key: the command code, or for MOTION the key derived from the payload (reply_key.hpp).
-using ReplyKey = std::int64_t;
-
-// data_pool_echo: the most recent unclaimed reply per key, and the waiters per key (FIFO).
-class ReplyPool {
- public:
-  // Hands the payload to the first waiter of the key, or keeps it as the key's unclaimed reply
-  // (replacing an earlier unclaimed one).
-  void put(ReplyKey key, Bytes payload);
-  // Drops an unclaimed reply (before a new request with the same key is sent).
-  void discard(ReplyKey key);
-  // Ends every wait with Aborted, now and from now on (the device is closing).
-  void abortWaiters();
-  std::map<ReplyKey, Bytes> snapshot() const;
-
-  // Slot source for one key (see WaitFor).
-  struct KeySource {
-    ReplyPool& pool;
-    ReplyKey key;
-    bool takeOrSubscribe(const std::shared_ptr<Slot<Bytes>>& s);
-    void unsubscribe(const Slot<Bytes>* s);
-  };
-  KeySource source(ReplyKey key) { return KeySource{*this, key}; }
-
- private:
-  mutable std::mutex m_;
-  std::unordered_map<ReplyKey, Bytes> unclaimed_;
-  std::unordered_map<ReplyKey, std::deque<std::shared_ptr<Slot<Bytes>>>> waiting_;
-  bool closed_ = false;
-};
 
 // Same-key requests of one device are serialised: a FIFO gate per key, usable by both families.
 class KeyGates {
@@ -85,22 +58,53 @@ class KeyGates {
   std::unordered_map<ReplyKey, Gate> gates_;
 };
 
-// A bounded FIFO queue filled by a receive thread and drained by readers. When full, the newest
-// item is dropped and counted. Readers can wait for at least n items.
+// Bytes that several queues share a bound on (a device's raw stream queues).
+class ByteBudget {
+ public:
+  explicit ByteBudget(std::size_t limit) : limit_(limit) {}
+  // Takes n bytes of the budget; false (nothing taken) when they do not fit.
+  bool take(std::size_t n) {
+    std::size_t used = used_.load();
+    do {
+      if (n > limit_ - std::min(used, limit_)) return false;
+    } while (!used_.compare_exchange_weak(used, used + n));
+    return true;
+  }
+  void give(std::size_t n) { used_.fetch_sub(n); }
+  std::size_t used() const { return used_.load(); }
+  std::size_t limit() const { return limit_; }
+
+ private:
+  const std::size_t limit_;
+  std::atomic<std::size_t> used_{0};
+};
+
+// A bounded FIFO queue filled by a receive thread and drained by readers. When full (or when its
+// byte budget is spent), the newest item is dropped and counted. Readers can wait for at least n
+// items.
 template <class T>
 class StreamQueue {
  public:
-  explicit StreamQueue(std::size_t capacity) : capacity_(capacity) {}
+  explicit StreamQueue(std::size_t capacity, std::shared_ptr<ByteBudget> budget = nullptr)
+      : capacity_(capacity), budget_(std::move(budget)) {}
+  ~StreamQueue() {
+    if (budget_) budget_->give(bytes_);
+  }
+  StreamQueue(const StreamQueue&) = delete;
+  StreamQueue& operator=(const StreamQueue&) = delete;
 
   // False when the item was dropped because the queue is full.
   bool push(T item) {
     CountWaiters::Wakeups wake;
     {
       std::lock_guard lock(m_);
-      if (items_.size() >= capacity_) {
+      const std::size_t weight = weightOf(item);
+      if (items_.size() >= capacity_ || (budget_ && !budget_->take(weight))) {
         ++dropped_;
+        dropped_bytes_ += weight;
         return false;
       }
+      bytes_ += weight;
       items_.push_back(std::move(item));
       waiting_.collectReady(items_.size(), wake);
     }
@@ -115,6 +119,11 @@ class StreamQueue {
     std::lock_guard lock(m_);
     return dropped_;
   }
+  // Bytes of the dropped items (queues of byte strings).
+  std::uint64_t droppedBytes() const {
+    std::lock_guard lock(m_);
+    return dropped_bytes_;
+  }
   std::size_t capacity() const { return capacity_; }
   // Takes up to n items (all when n is negative) in FIFO order without waiting.
   std::vector<T> take(std::int64_t n) {
@@ -124,6 +133,7 @@ class StreamQueue {
     std::vector<T> out;
     out.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
+      release(items_.front());
       out.push_back(std::move(items_.front()));
       items_.pop_front();
     }
@@ -131,7 +141,17 @@ class StreamQueue {
   }
   void clear() {
     std::lock_guard lock(m_);
+    for (const auto& i : items_) release(i);
     items_.clear();
+  }
+  // Ends every wait for items now, whatever is queued (the link went down, the device closed).
+  void wakeReaders() {
+    CountWaiters::Wakeups wake;
+    {
+      std::lock_guard lock(m_);
+      waiting_.collectReady(SIZE_MAX, wake);
+    }
+    CountWaiters::resume(wake);
   }
   // Calls f on each item in order (under the lock; f must not touch the queue).
   template <class F>
@@ -156,10 +176,25 @@ class StreamQueue {
   AtLeast atLeast(std::size_t count) { return AtLeast{*this, count}; }
 
  private:
+  static std::size_t weightOf(const T& item) {
+    if constexpr (std::is_same_v<T, Bytes>)
+      return item.size();
+    else
+      return 0;
+  }
+  void release(const T& item) {
+    const std::size_t weight = weightOf(item);
+    bytes_ -= weight;
+    if (budget_) budget_->give(weight);
+  }
+
   mutable std::mutex m_;
   std::deque<T> items_;
   std::size_t capacity_;
+  std::shared_ptr<ByteBudget> budget_;
+  std::size_t bytes_ = 0;
   std::uint64_t dropped_ = 0;
+  std::uint64_t dropped_bytes_ = 0;
   CountWaiters waiting_;
 };
 
@@ -172,17 +207,26 @@ struct StreamKey {
   auto operator<=>(const StreamKey&) const = default;
 };
 
-// data_pool_strm: raw payload queues per stream key, created on first use.
+// data_pool_strm: raw payload queues per stream key, created on first use. Each queue holds at most
+// `capacity` packets, and all of them together at most `byte_limit` bytes: a device that streams
+// for a module nobody opened cannot grow the host's memory beyond that.
 class StreamPool {
  public:
   using Queue = StreamQueue<Bytes>;
-  explicit StreamPool(std::size_t capacity) : capacity_(capacity) {}
+  StreamPool(std::size_t capacity, std::size_t byte_limit)
+      : capacity_(capacity), budget_(std::make_shared<ByteBudget>(byte_limit)) {}
   std::shared_ptr<Queue> queue(const StreamKey& key);
   std::vector<std::pair<StreamKey, std::shared_ptr<Queue>>> snapshot() const;
+  // Bytes queued in all queues, and the bound.
+  std::size_t bytes() const { return budget_->used(); }
+  std::size_t byteLimit() const { return budget_->limit(); }
+  // Ends every wait on every queue now.
+  void wakeReaders();
 
  private:
   mutable std::mutex m_;
   std::size_t capacity_;
+  std::shared_ptr<ByteBudget> budget_;
   std::map<StreamKey, std::shared_ptr<Queue>> queues_;
 };
 

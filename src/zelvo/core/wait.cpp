@@ -30,15 +30,33 @@ bool SlotBase::finishNow(WaitResult r) {
   return won;
 }
 
-WaitResult SlotBase::waitUntil(std::optional<TimePoint> deadline) {
+WaitResult SlotBase::waitUntil(std::optional<TimePoint> deadline, Interrupt* interrupt) {
   std::unique_lock lock(m_);
   const auto done = [this] { return result_ != WaitResult::Pending; };
-  if (deadline) {
-    if (!cv_.wait_until(lock, *deadline, done)) result_ = WaitResult::Timeout;
-  } else {
-    cv_.wait(lock, done);
+  if (!interrupt) {
+    if (!deadline)
+      cv_.wait(lock, done);
+    else if (!cv_.wait_until(lock, *deadline, done))
+      result_ = WaitResult::Timeout;
+    return result_;
   }
-  return result_;
+  for (;;) {
+    const TimePoint slice = Clock::now() + Interrupt::kInterruptSlice;
+    const bool last = deadline && *deadline <= slice;
+    if (cv_.wait_until(lock, last ? *deadline : slice, done)) return result_;
+    if (last) {
+      result_ = WaitResult::Timeout;
+      return result_;
+    }
+    lock.unlock();
+    const bool stop = interrupt->poll();  // may take the interpreter lock: no lock of ours held
+    lock.lock();
+    if (done()) return result_;
+    if (stop) {
+      result_ = WaitResult::Cancelled;
+      return result_;
+    }
+  }
 }
 
 bool SlotBase::arm(std::coroutine_handle<> h) {

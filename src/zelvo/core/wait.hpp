@@ -29,7 +29,30 @@ TimePoint later(TimePoint base, double seconds);
 TimePoint deadlineAfter(double seconds);
 double secondsUntil(TimePoint t);
 
-enum class WaitResult : std::uint8_t { Pending, Value, Timeout, Cancelled, Aborted };
+// Aborted: the source shut down (the device closed). LinkLost: the link the answer would come on
+// went down.
+enum class WaitResult : std::uint8_t { Pending, Value, Timeout, Cancelled, Aborted, LinkLost };
+
+// Something a blocking wait must notice besides its source: a pending signal of the interpreter
+// (Ctrl-C). A blocking wait asks check() at least every kInterruptSlice; once it says stop, that
+// wait and every later wait of the operation end as cancelled.
+class Interrupt {
+ public:
+  static constexpr auto kInterruptSlice = std::chrono::milliseconds(100);
+  virtual ~Interrupt() = default;
+  // Called without any lock held; true when the operation must stop.
+  bool poll() {
+    if (!fired_ && check()) fired_ = true;
+    return fired_;
+  }
+  bool fired() const { return fired_; }
+
+ protected:
+  virtual bool check() = 0;
+
+ private:
+  bool fired_ = false;  // touched by the one thread that runs the blocking operation
+};
 
 class SlotBase {
  public:
@@ -41,8 +64,9 @@ class SlotBase {
   // finish() followed by the resume.
   bool finishNow(WaitResult r);
 
-  // Blocking side: waits until completed or the deadline passes (then the result is Timeout).
-  WaitResult waitUntil(std::optional<TimePoint> deadline);
+  // Blocking side: waits until completed or the deadline passes (then the result is Timeout). With
+  // an interrupt, asks it every kInterruptSlice and ends as Cancelled when it says stop.
+  WaitResult waitUntil(std::optional<TimePoint> deadline, Interrupt* interrupt = nullptr);
   // Awaitable side: records the coroutine to resume. False when the slot is already completed, in
   // which case the caller must not suspend.
   bool arm(std::coroutine_handle<> h);
@@ -124,7 +148,8 @@ class CancelState {
 // How an operation waits: blocking (the thread waits) or awaitable (the coroutine suspends).
 struct WaitMode {
   bool blocking = true;
-  CancelState* cancel = nullptr;  // awaitable family only
+  CancelState* cancel = nullptr;   // awaitable family only
+  Interrupt* interrupt = nullptr;  // blocking family only; none: nothing to notice
 };
 
 // A source of slots. Concept:
@@ -135,7 +160,8 @@ struct WaitMode {
 //
 // co_await WaitFor<T, Source>(mode, source, deadline) yields std::optional<T>: the value, or
 // nullopt when the deadline passed. A source is always checked once, even with a deadline already
-// past. Cancellation throws zelvo::Cancelled; Aborted (the source shut down) throws `aborted`.
+// past. Cancellation (and an interrupt) throws zelvo::Cancelled; Aborted (the source shut down)
+// throws `aborted`; LinkLost throws NetworkConnectionLostError.
 template <class T, class Source>
 class WaitFor {
  public:
@@ -145,7 +171,7 @@ class WaitFor {
 
   bool await_ready() {
     // A cancelled operation takes nothing more, not even what is already there.
-    if (mode_.cancel && mode_.cancel->cancelled()) {
+    if ((mode_.cancel && mode_.cancel->cancelled()) || (mode_.interrupt && mode_.interrupt->fired())) {
       slot_->finishNow(WaitResult::Cancelled);
       return true;
     }
@@ -155,7 +181,7 @@ class WaitFor {
       return true;
     }
     if (mode_.blocking) {
-      slot_->waitUntil(deadline_);
+      slot_->waitUntil(deadline_, mode_.interrupt);
       return true;
     }
     return false;
@@ -181,6 +207,8 @@ class WaitFor {
         throw Cancelled();
       case WaitResult::Aborted:
         throw Error(aborted_);
+      case WaitResult::LinkLost:
+        throw Error(Err::NetworkConnectionLostError);
       default:
         return std::nullopt;
     }

@@ -15,22 +15,7 @@
 
 namespace zelvo {
 
-// Command codes.
-inline constexpr int LOAD_DIO_STARTUP = 224;
-inline constexpr int SAVE_DIO_STARTUP = 225;
-inline constexpr int GET_DIO_CURRENT = 226;
-inline constexpr int SET_DIO_CURRENT = 227;
-inline constexpr int TOGGLE_DIO_DIR = 228;
-inline constexpr int GET_DIO_STATE = 229;
-inline constexpr int SET_DIO_STATE = 230;
-inline constexpr int READ_DI = 231;
-inline constexpr int WRITE_DO = 232;
-inline constexpr int READ_AND_GET_DI = 233;
-inline constexpr int SET_AND_WRITE_DO = 234;
-inline constexpr int SET_SLOT_DI = 235;
-inline constexpr int SET_SLOT_DO = 236;
-inline constexpr int SET_SLOT_IDLE = 237;
-inline constexpr int TOGGLE_AND_WRITE_DO = 238;
+// Command codes: core/command_table.def.
 
 // A mask (or word) with every bit set: the whole port.
 inline constexpr int kWholePort = 0xFFFF;

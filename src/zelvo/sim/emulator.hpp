@@ -63,6 +63,8 @@ class EmulatedDevice {
   std::size_t connectionCount() const { return server_->connectionCount(); }
   // A stream packet to the data channel (Wi-Fi) or the command channel (other products).
   void sendStream(Reply packet) { server_->sendStream(std::move(packet)); }
+  // A reply nobody asked for, on the command channel.
+  void sendUnsolicited(Reply packet) { server_->sendUnsolicited(std::move(packet)); }
 
  private:
   Firmware fw_;

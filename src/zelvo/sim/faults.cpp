@@ -3,6 +3,9 @@
 #include <stdexcept>
 
 namespace zelvo::sim {
+namespace {
+constexpr double kMaxDelaySeconds = 3600;
+}  // namespace
 
 void FaultPlan::ignoreNext(int code, int n) {
   if (n < 0) throw std::invalid_argument("ignore count must not be negative");
@@ -10,10 +13,13 @@ void FaultPlan::ignoreNext(int code, int n) {
   if (n > 0) ignores_[code] += n;
 }
 
-void FaultPlan::delayReplies(std::chrono::duration<double> delay) {
-  if (!(delay.count() >= 0) || delay.count() > 3600) throw std::invalid_argument("delay must be 0..3600 seconds");
+void FaultPlan::delayReplies(std::chrono::duration<double> delay, std::chrono::duration<double> jitter) {
+  const auto valid = [](double s) { return s >= 0 && s <= kMaxDelaySeconds; };  // NaN fails
+  if (!valid(delay.count()) || !valid(jitter.count()))
+    throw std::invalid_argument("delay and jitter must be 0..3600 seconds");
   std::lock_guard lock(mutex_);
   shaping_.delay = std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay);
+  jitter_ = std::chrono::duration_cast<std::chrono::steady_clock::duration>(jitter);
 }
 
 void FaultPlan::splitReplies(int pieces) {
@@ -31,6 +37,7 @@ void FaultPlan::reset() {
   std::lock_guard lock(mutex_);
   ignores_.clear();
   shaping_ = ReplyShaping{};
+  jitter_ = {};
 }
 
 bool FaultPlan::admit(int code) {
@@ -42,9 +49,13 @@ bool FaultPlan::admit(int code) {
   return false;
 }
 
-ReplyShaping FaultPlan::shaping() const {
+ReplyShaping FaultPlan::shaping() {
   std::lock_guard lock(mutex_);
-  return shaping_;
+  ReplyShaping s = shaping_;
+  if (jitter_.count() > 0)
+    s.delay += std::chrono::steady_clock::duration(
+        std::uniform_int_distribution<std::chrono::steady_clock::rep>(0, jitter_.count())(random_));
+  return s;
 }
 
 std::uint64_t FaultPlan::requestCount(int code) const {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <random>
 
 #include "zelvo/core/bytes.hpp"
 
@@ -15,7 +16,7 @@ namespace zelvo::sim {
 
 // How replies are to be sent right now.
 struct ReplyShaping {
-  std::chrono::steady_clock::duration delay{};  // before the first byte of each reply
+  std::chrono::steady_clock::duration delay{};  // before the first byte of each reply (jitter included)
   int pieces = 1;                               // separate writes per reply frame
   Bytes garbage;                                // sent in front of each reply frame
 };
@@ -25,7 +26,9 @@ class FaultPlan {
   // The next n requests of this code get no reply (they are still counted). Adds to any ignores
   // still pending for the code.
   void ignoreNext(int code, int n);
-  void delayReplies(std::chrono::duration<double> delay);
+  // Each reply waits `delay` plus a random part of up to `jitter` (uniform); replies still leave
+  // in the order their requests came.
+  void delayReplies(std::chrono::duration<double> delay, std::chrono::duration<double> jitter = {});
   // pieces >= 1; 1 sends each frame in one write.
   void splitReplies(int pieces);
   void prependGarbage(Bytes garbage);
@@ -34,7 +37,8 @@ class FaultPlan {
 
   // Transport side: records that a request arrived; false when it is to be ignored.
   bool admit(int code);
-  ReplyShaping shaping() const;
+  // How to send the reply to the request that just arrived (draws its jitter).
+  ReplyShaping shaping();
 
   std::uint64_t requestCount(int code) const;
   std::map<int, std::uint64_t> requestCounts() const;
@@ -45,6 +49,8 @@ class FaultPlan {
   std::map<int, int> ignores_;
   std::map<int, std::uint64_t> counts_;
   ReplyShaping shaping_;
+  std::chrono::steady_clock::duration jitter_{};
+  std::minstd_rand random_{1};  // fixed seed: a faulty run can be repeated
 };
 
 }  // namespace zelvo::sim

@@ -157,6 +157,13 @@ void TcpDeviceServer::sendStream(Reply packet) {
   gate_->addBacklog(bytes);  // counted at once, so a producer cannot outrun the next publishBacklog()
 }
 
+void TcpDeviceServer::sendUnsolicited(Reply packet) {
+  std::lock_guard lock(cross_mutex_);
+  if (stopped_.load()) return;
+  unsolicited_.push_back(std::move(packet));
+  wake();
+}
+
 void TcpDeviceServer::serviceCrossThreadWork() {
   std::uint64_t drops;
   {
@@ -175,16 +182,21 @@ void TcpDeviceServer::serviceCrossThreadWork() {
 }
 
 void TcpDeviceServer::queueStreams() {
-  std::vector<Reply> streams;
+  std::vector<Reply> streams, unsolicited;
   {
     std::lock_guard lock(cross_mutex_);
     streams.swap(streams_);
+    unsolicited.swap(unsolicited_);
     pending_stream_bytes_ = 0;
   }
-  const bool to_data = data_listener_ >= 0;
-  for (const auto& packet : streams) {
+  queueUnasked(streams, data_listener_ >= 0);
+  queueUnasked(unsolicited, false);
+}
+
+void TcpDeviceServer::queueUnasked(const std::vector<Reply>& packets, bool to_data) {
+  for (const auto& packet : packets) {
     const auto wire = wireBytes(packet);
-    if (!wire) continue;  // a stream packet that cannot be framed is not sent
+    if (!wire) continue;  // a packet that cannot be framed is not sent
     const Bytes& frame = *wire;
     for (auto& c : conns_) {
       if (c->fd < 0 || c->data_channel != to_data) continue;

@@ -61,6 +61,10 @@ class TcpDeviceServer {
   // command-channel connection when the device has no data channel. Callable from any thread.
   // Packets emitted before a request's handler returns go out before that request's replies.
   void sendStream(Reply packet);
+  // Sends a frame no request asked for (a reply out of turn) on the command channel of every
+  // connection. Like stream packets, such frames are dropped for a client that leaves too many
+  // unread.
+  void sendUnsolicited(Reply packet);
 
  private:
   struct Chunk;
@@ -70,6 +74,8 @@ class TcpDeviceServer {
   void wake();
   void serviceCrossThreadWork();
   void queueStreams();
+  // Frames nobody asked for go to the connections of one channel (data or command).
+  void queueUnasked(const std::vector<Reply>& packets, bool to_data);
   void publishBacklog();
   void acceptFrom(int listener, bool data_channel);
   void readFrom(Connection& c);
@@ -99,6 +105,7 @@ class TcpDeviceServer {
   std::uint64_t drops_requested_ = 0;
   std::uint64_t drops_done_ = 0;
   std::vector<Reply> streams_;
+  std::vector<Reply> unsolicited_;
   std::size_t pending_stream_bytes_ = 0;  // payload bytes in streams_
   std::shared_ptr<StreamGate> gate_;
 

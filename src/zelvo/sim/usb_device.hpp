@@ -52,6 +52,8 @@ class UsbEmulatedDevice {
   // Handles the host has open on the device.
   std::size_t connectionCount() const { return server_->openHandles(); }
   void sendStream(Reply packet) { server_->sendStream(std::move(packet)); }
+  // A reply nobody asked for: on USB it goes the way of every frame, the IN endpoint.
+  void sendUnsolicited(Reply packet) { server_->sendStream(std::move(packet)); }
   UsbDeviceServer& usb() { return *server_; }
   const UsbDeviceServer& usb() const { return *server_; }
 

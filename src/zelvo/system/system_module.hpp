@@ -11,29 +11,7 @@
 
 namespace zelvo {
 
-// Command codes.
-inline constexpr int GET_DRIVER_INFO = 240;
-inline constexpr int GET_DATE_TIME = 241;
-inline constexpr int SET_DATE_TIME = 242;
-inline constexpr int GET_EEPROM_PAGE = 247;
-inline constexpr int SET_EEPROM_PAGE = 248;
-inline constexpr int GET_EEPROM_DEVICE = 249;
-inline constexpr int REBOOT = 250;
-inline constexpr int REBOOT_ON_BOOTLOADER = 251;
-inline constexpr int SET_EEPROM_BYTE = 255;
-inline constexpr int RESET_FACTORY = 121;
-inline constexpr int GET_SERIAL_NUMBER = 122;
-inline constexpr int SET_SERIAL_NUMBER = 123;
-inline constexpr int GET_THREADS = 126;
-inline constexpr int GET_PIN_MODE_OF_SLOT = 127;
-inline constexpr int GET_SLOT_MODE = 2054;
-inline constexpr int SET_SLOT_MODE = 2055;
-inline constexpr int GET_DEV_ALIAS = 2056;
-inline constexpr int SET_DEV_ALIAS = 2057;
-inline constexpr int RTC_START_ALARM = 2212;
-inline constexpr int RTC_STOP_ALARM = 2213;
-inline constexpr int RTC_GET_ALARM_STATE = 2214;
-inline constexpr int RTC_GET_ALARM_CONFIG = 2215;
+// Command codes: core/command_table.def.
 
 // The library version reported by Sys_getPythonVersion.
 inline constexpr const char* kLibraryVersion = "3.1.2";
