@@ -66,6 +66,8 @@ void LoopBridge::post(std::uint64_t token, std::function<nb::object()> result, s
     signalled_ = true;
   }
   if (poke) {
+    std::lock_guard lock(m_);  // close() may take the descriptor meanwhile
+    if (closed_) return;
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
   }
@@ -74,7 +76,11 @@ void LoopBridge::post(std::uint64_t token, std::function<nb::object()> result, s
 std::uint64_t LoopBridge::add(nb::handle future) {
   const std::uint64_t token = next_token_++;
   nb::object key = nb::int_(token);
-  PyDict_SetItem(pending_, key.ptr(), future.ptr());
+  // Weakly: the awaiting operation owns its future. A bridge that held futures would keep their
+  // loop alive through them, and with it the bridge's own entry, for good.
+  nb::object ref = nb::steal(PyWeakref_NewRef(future.ptr(), nullptr));
+  if (!ref.is_valid()) throw nb::python_error();
+  PyDict_SetItem(pending_, key.ptr(), ref.ptr());
   return token;
 }
 
@@ -90,10 +96,11 @@ void LoopBridge::drain() {
   if (!pending_) return;
   for (auto& d : done) {
     nb::object key = nb::int_(d.token);
-    nb::object fut = nb::borrow(PyDict_GetItem(pending_, key.ptr()));
-    if (!fut.is_valid()) continue;
+    nb::object ref = nb::borrow(PyDict_GetItem(pending_, key.ptr()));
+    if (!ref.is_valid()) continue;
     PyDict_DelItem(pending_, key.ptr());
-    if (nb::cast<bool>(fut.attr("done")())) continue;
+    nb::object fut = ref();  // None once the operation that awaited it is gone
+    if (fut.is_none() || nb::cast<bool>(fut.attr("done")())) continue;
     try {
       if (d.error) {
         if (isCancellation(d.error))
@@ -115,6 +122,9 @@ void LoopBridge::close() {
     std::lock_guard lock(m_);
     closed_ = true;
     queue_.clear();
+    // The loop is gone: its eventfd goes now, whatever operations still hold the bridge.
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
   }
   Py_CLEAR(pending_);
 }
@@ -171,10 +181,43 @@ void AsyncOp::close() {
   finished_ = true;
 }
 
+int AsyncOp::traverse(visitproc visit, void* arg) const {
+  Py_VISIT(owner_.ptr());
+  Py_VISIT(future_.ptr());
+  return 0;
+}
+
+void AsyncOp::clear() {
+  cancel();
+  finished_ = true;
+  owner_.reset();
+  future_.reset();
+}
+
 std::string AsyncOp::repr() const {
   const char* state = finished_ ? "finished" : started_ ? "running" : "not started";
   return "<pyzelvo operation " + name_ + " (" + state + ")>";
 }
+
+// An operation, its future and the task awaiting it form a cycle (the future's callbacks hold the
+// task, the task holds the operation); the collector can break it only if it sees the operation's
+// references.
+int traverseOperation(PyObject* self, visitproc visit, void* arg) {
+  Py_VISIT(Py_TYPE(self));
+  if (!nb::inst_ready(self)) return 0;
+  return nb::inst_ptr<AsyncOp>(self)->traverse(visit, arg);
+}
+
+int clearOperation(PyObject* self) {
+  if (nb::inst_ready(self)) nb::inst_ptr<AsyncOp>(self)->clear();
+  return 0;
+}
+
+PyType_Slot kOperationSlots[] = {
+    {Py_tp_traverse, reinterpret_cast<void*>(traverseOperation)},
+    {Py_tp_clear, reinterpret_cast<void*>(clearOperation)},
+    {0, nullptr},
+};
 
 void bindAwaitable(nb::module_& m) {
   nb::class_<LoopBridge>(m, "_LoopBridge", "Completes the futures of pyzelvo operations on one event loop.")
@@ -183,7 +226,8 @@ void bindAwaitable(nb::module_& m) {
 
   nb::class_<AsyncOp>(m, "Operation",
                       "An awaitable device operation: await it, gather it or pass it to asyncio.create_task. "
-                      "It starts when first awaited.")
+                      "It starts when first awaited.",
+                      nb::type_slots(kOperationSlots))
       .def("__await__", [](nb::handle self) { return nb::borrow(self); })
       .def("__iter__", [](nb::handle self) { return nb::borrow(self); })
       .def("__next__", [](AsyncOp& op) { return op.send(nb::none()); })

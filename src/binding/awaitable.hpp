@@ -68,6 +68,9 @@ class AsyncOp {
   nb::object throw_(nb::handle type, nb::handle value, nb::handle traceback);
   void close();
   std::string repr() const;
+  // For the cycle collector: the Python objects it holds, and letting go of them.
+  int traverse(visitproc visit, void* arg) const;
+  void clear();
 
  private:
   void cancel();

@@ -2,10 +2,6 @@
 
 #include <nanobind/stl/string.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include "binding/bindings.hpp"
 #include "binding/pyconv.hpp"
 #include "zelvo/core/client.hpp"
@@ -15,8 +11,6 @@
 
 namespace zelvo::py {
 namespace {
-
-std::atomic<bool> g_alive{true};
 
 // Error classes by name, registered by the Python package when it builds them. Never freed: C++
 // code may look them up while the interpreter shuts down.
@@ -38,33 +32,16 @@ nb::object builtinError(PyObject* type, const char* text) {
   return nb::steal(PyObject_CallFunction(type, "s", text));
 }
 
-bool finalizing() {
-#if PY_VERSION_HEX >= 0x030D0000
-  return Py_IsFinalizing() != 0;
-#else
-  return _Py_IsFinalizing() != 0;
-#endif
-}
-
-// Exit: close every device while Python still works, then keep C++ threads away from Python.
+// Exit: keep C++ threads away from Python from now on (a daemon thread whose call the closing
+// ends parks instead of raising into an interpreter on its way out), then close every device.
 void shutdown() {
-  {
-    Unlocked release;
-    Device::closeAll();
-  }
-  g_alive = false;
+  interpreter::close();
   console::silence();
+  Unlocked release;
+  Device::closeAll();
 }
 
 }  // namespace
-
-bool pythonAlive() { return g_alive.load() && Py_IsInitialized() && !finalizing(); }
-
-Unlocked::~Unlocked() {
-  if (finalizing() || !Py_IsInitialized())
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
-  PyEval_RestoreThread(state_);
-}
 
 nb::object exceptionObject(const std::exception_ptr& p) {
   try {
@@ -96,8 +73,12 @@ void bindErrors(nb::module_& m) {
     } catch (const Cancelled&) {
     }
     // Only the failures above get here; anything else went on to nanobind's own translators.
-    nb::object exc = exceptionObject(p);
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
+    try {
+      nb::object exc = exceptionObject(p);
+      PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
+    } catch (nb::python_error& e) {
+      e.restore();  // building the error raised (Ctrl-C, a warning filter): that one propagates
+    }
   });
 
   m.def(
@@ -134,8 +115,9 @@ void bindErrors(nb::module_& m) {
   m.def("_shutdown", &shutdown, "Closes every device and stops touching Python (called at exit).");
 
   console::setPrinter([](const std::string& line) {
-    if (!pythonAlive()) return;
-    nb::gil_scoped_acquire gil;
+    if (!interpreter::alive()) return;
+    Entered python;
+    if (!python) return;
     try {
       const std::string text = line + "\n";
       nb::print(nb::str(text.c_str(), text.size()), nb::str(""));
@@ -144,8 +126,9 @@ void bindErrors(nb::module_& m) {
     }
   });
   console::setWarner([](Err kind, const std::string& msg) {
-    if (!pythonAlive()) return;
-    nb::gil_scoped_acquire gil;
+    if (!interpreter::alive()) return;
+    Entered python;
+    if (!python) return;
     try {
       if (nb::object cls = errorClass(errorInfo(kind).name); cls.is_valid()) cls(nb::str(msg.c_str(), msg.size()));
     } catch (nb::python_error& e) {
@@ -153,7 +136,7 @@ void bindErrors(nb::module_& m) {
     }
   });
   console::setUnlocker([](const std::function<void()>& f) {
-    if (pythonAlive() && PyGILState_Check()) {
+    if (interpreter::alive() && PyGILState_Check()) {
       Unlocked release;
       f();
     } else {

@@ -1,5 +1,6 @@
 #include "binding/awaitable.hpp"
 #include "binding/bindings.hpp"
+#include "binding/interpreter.hpp"
 
 namespace nb = nanobind;
 
@@ -8,6 +9,7 @@ NB_MODULE(_core, m) {
   // Devices may still be alive when the interpreter ends (they are closed by the exit hook, but
   // objects referenced from module globals are not collected); that is not a leak to report.
   nb::set_leak_warnings(false);
+  zelvo::py::bindInterpreter(m);
   zelvo::py::bindErrors(m);
   zelvo::py::bindHelpers(m);
   zelvo::py::bindAwaitable(m);

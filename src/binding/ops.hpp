@@ -8,6 +8,8 @@
 #include <nanobind/nanobind.h>
 
 #include <array>
+#include <exception>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -101,25 +103,35 @@ auto invoke(Device& d, Call& c, Tuple& args) {
 }
 
 // Runs the operation `make` creates for a blocking call, without the interpreter lock, and
-// converts its result.
+// converts its result. Ctrl-C stops the wait within 100 ms and raises KeyboardInterrupt (or what
+// the signal handler raised). The interpreter lock is taken back outside any unwinding: a thread
+// the exiting interpreter will not let in again parks there instead of being torn down.
 template <class R, class Make>
 nb::object runBlockingWith(Device& self, double timeout, Make&& make) {
-  if constexpr (std::is_void_v<R>) {
-    {
-      Unlocked release;
+  SignalCheck signals;
+  std::optional<std::conditional_t<std::is_void_v<R>, bool, R>> result;
+  std::exception_ptr failure;
+  {
+    Unlocked release;
+    try {
       Call call = Call::blocking(self, timeout);
-      make(call).runBlocking();
+      call.setInterrupt(signals.active());
+      if constexpr (std::is_void_v<R>) {
+        make(call).runBlocking();
+        result.emplace(true);
+      } else {
+        result.emplace(make(call).runBlocking());
+      }
+    } catch (...) {
+      failure = std::current_exception();
     }
-    return nb::none();
-  } else {
-    std::optional<R> r;
-    {
-      Unlocked release;
-      Call call = Call::blocking(self, timeout);
-      r.emplace(make(call).runBlocking());
-    }
-    return toPy(std::move(*r));
   }
+  signals.raiseIfFired();
+  if (failure) std::rethrow_exception(failure);
+  if constexpr (std::is_void_v<R>)
+    return nb::none();
+  else
+    return toPy(std::move(*result));
 }
 
 // Runs an operation of the blocking family and converts its result.

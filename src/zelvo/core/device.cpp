@@ -55,20 +55,18 @@ Device::Device(std::string model, bool verbose) : model_(std::move(model)) {
   if (verbose) printLine("Opened handle (" + model_ + ")");
 }
 
-Device::~Device() {
+Device::~Device() { unregister(); }
+
+void Device::unregister() noexcept {
   std::lock_guard lock(registry().m);
   registry().live.erase(this);
 }
 
 void Device::closeAll() {
-  std::vector<Device*> all;
-  {
-    std::lock_guard lock(registry().m);
-    all.assign(registry().live.begin(), registry().live.end());
-  }
-  // A device cannot be destroyed while this runs: the interpreter that owns them is in its exit
-  // handlers and no other thread creates or destroys device objects then.
-  for (Device* d : all) d->close(false, true);
+  // Under the registry's lock: a device that another thread (a daemon thread, at exit) starts to
+  // destroy meanwhile leaves the registry first, so it waits here and is never closed half-gone.
+  std::lock_guard lock(registry().m);
+  for (Device* d : registry().live) d->close(false, true);
 }
 
 void Device::printLine(const std::string& line) const { console::print(line); }
@@ -137,6 +135,7 @@ void Device::close(bool verbose, bool silent) {
 }
 
 void Device::closeOnDestruction() noexcept {
+  unregister();  // first: the most derived destructor runs this before anything is torn down
   try {
     close(false, true);
   } catch (...) {

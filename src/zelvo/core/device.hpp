@@ -96,8 +96,9 @@ class Device {
   virtual void disconnectForClose(bool verbose) = 0;
   // Ends the receive threads; runs without the interpreter lock. Derived destructors call it too.
   virtual void shutdownTransport() = 0;
-  // close() for destructors: silent, and never throws.
+  // close() for destructors: silent, and never throws. Leaves the registry of live devices first.
   void closeOnDestruction() noexcept;
+  void unregister() noexcept;
   // Builds a channel whose frames are filed in this device's pools.
   std::unique_ptr<Channel> makeChannel(std::size_t read_size, Channel::Diagnose diagnose);
   // The connection error for an operation on a closed device.
