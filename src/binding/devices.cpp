@@ -349,9 +349,18 @@ void bindDevices(nb::module_& m) {
 
   auto device =
       nb::class_<Device>(m, "Device", "A device handle: transport clients, receive threads and reply pools.")
-          .def("close", [](Device& d, bool verbose) { d.close(verbose); }, nb::arg("verbose") = true,
-               nb::call_guard<Unlocked>(),
-               "Disconnects, ends the receive threads and frees the device; a second close does nothing.")
+          .def(
+              "close",
+              [](Device& d, bool verbose) {
+                {
+                  Unlocked release;
+                  d.close(verbose);
+                }
+                if (auto failure = d.takeCloseFailure()) std::rethrow_exception(failure);
+              },
+              nb::arg("verbose") = true,
+              "Disconnects, ends the receive threads and frees the device; a second close does nothing.\n"
+              "OSError when the data logger could not write every row to its file (after closing).")
           .def_prop_ro("killed", &Device::killed, "True once the device is closed.")
           .def("_getDeviceName", [](Device& d) { return d.model(); }, "The model text of the device.")
           .def_static(

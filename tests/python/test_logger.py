@@ -2,6 +2,7 @@
 
 import csv
 import decimal
+import errno
 import fractions
 import gc
 import io
@@ -287,6 +288,18 @@ def test_a_failing_file_is_reported_once_and_later_rows_are_refused(dev, tmp_pat
     dev.Logger_writeValue("ok")
     dev._Logger_close()
     assert read(tmp_path / "f.csv") == b"ok\r\n"
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
+@pytest.mark.parametrize("close", [close_logger, close_product])
+def test_rows_that_did_not_reach_the_file_are_raised_by_close(close):
+    dev = z.TavraA()
+    dev.Logger_openFile("/dev/full", verbose=False)
+    dev.Logger_write2DList([[i] for i in range(1000)])
+    with pytest.raises(OSError, match="1000 rows did not reach the file") as info:
+        close(dev)
+    assert info.value.errno == errno.ENOSPC and info.value.filename == "/dev/full"
+    close(dev) if close is close_product else dev.close()  # reported once: closing again is quiet
 
 
 def test_attributes(dev):

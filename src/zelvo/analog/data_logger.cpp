@@ -228,20 +228,31 @@ struct DataLogger::Shared {
   bool release_file = false;      // openFile asks the writer to close the current file
   bool stopping = false;
   std::optional<std::string> filename;
-  std::optional<LoggerFileError> failure;  // writing the current file failed
+  // Writing the current file failed: the error, the rows that did not reach the file, and whether
+  // a call has raised it yet.
+  struct Failure {
+    int err;
+    std::string path;
+    std::size_t lost_rows = 0;
+    bool reported = false;
+  };
+  std::optional<Failure> failure;
   std::mutex life;                         // one openFile or close at a time
   std::thread writer;
 
   void run();
   void writeBatches(OutFile& f, std::deque<Batch>& batches);
   void finishFile(std::unique_ptr<OutFile> f);
-  void fail(OutFile& f, int err);
+  void fail(OutFile& f, int err, std::size_t lost_rows);
   void releaseCurrentFile();
   void close(bool verbose);
-  void stop(bool verbose);
+  // Writes what is queued, closes the file, ends the writer; false when that was done already.
+  bool stop(bool verbose);
   void throwIfClosed() const {
     if (stopping) throw LoggerClosedError();
   }
+  // The failure as the error a call raises (the lock held); marks it reported.
+  LoggerFileError report();
 };
 
 void DataLogger::Shared::run() {
@@ -270,29 +281,43 @@ void DataLogger::Shared::run() {
 }
 
 void DataLogger::Shared::writeBatches(OutFile& f, std::deque<Batch>& batches) {
-  if (f.failed()) return;
+  std::size_t rows = 0;
+  for (const Batch& b : batches) rows += b.rows;
+  // Rows count as written once they are flushed; a failure loses every row not flushed yet.
   int err = 0;
-  for (const Batch& b : batches)
-    if ((err = f.put(b.text)) != 0) break;
-  if (err == 0) err = f.flush();
-  if (err != 0) fail(f, err);
+  if (!f.failed()) {
+    for (const Batch& b : batches)
+      if ((err = f.put(b.text)) != 0) break;
+    if (err == 0) err = f.flush();
+    if (err == 0) return;
+  }
+  fail(f, err, rows);
 }
 
 void DataLogger::Shared::finishFile(std::unique_ptr<OutFile> f) {
-  if (const int err = f->finish()) fail(*f, err);
+  if (const int err = f->finish()) fail(*f, err, 0);
 }
 
-// A failed write is reported once; the rows still to come for that file are refused at the call.
-void DataLogger::Shared::fail(OutFile& f, int err) {
-  if (f.failed()) return;
+// The first failure of a file is printed at once and raised by the next call; the file is not
+// written any more, and the rows still queued for it count as lost.
+void DataLogger::Shared::fail(OutFile& f, int err, std::size_t lost_rows) {
+  const bool first = !f.failed();
   f.setFailed();
-  const std::string text = "[Errno " + std::to_string(err) + "] " + errorName(err) + ": '" + f.path() +
-                           "' (the data logger stops writing it)";
   {
     std::lock_guard lock(m);
-    failure.emplace(err, f.path(), errorName(err) + " (the data logger could not write its rows)");
+    if (!failure) failure.emplace(Failure{err, f.path()});
+    failure->lost_rows += lost_rows;
   }
-  console::print(console::genericErrorText("OSError", text));
+  if (first)
+    console::print(console::genericErrorText("OSError", "[Errno " + std::to_string(err) + "] " + errorName(err) +
+                                                            ": '" + f.path() + "' (the data logger stops writing it)"));
+}
+
+LoggerFileError DataLogger::Shared::report() {
+  failure->reported = true;
+  return LoggerFileError(failure->err, failure->path,
+                         errorName(failure->err) + " (" + std::to_string(failure->lost_rows) +
+                             " rows did not reach the file)");
 }
 
 // Waits until the writer has written what was queued for the current file and closed it.
@@ -306,14 +331,17 @@ void DataLogger::Shared::releaseCurrentFile() {
 
 // Without the interpreter lock: the writer may need it to report a failure before it ends.
 void DataLogger::Shared::close(bool verbose) {
-  console::withoutInterpreterLock([&] { stop(verbose); });
+  bool now = false;
+  console::withoutInterpreterLock([&] { now = stop(verbose); });
+  std::lock_guard lock(m);
+  if (failure && (now || !failure->reported)) throw report();
 }
 
-void DataLogger::Shared::stop(bool verbose) {
+bool DataLogger::Shared::stop(bool verbose) {
   std::lock_guard life_lock(life);
   {
     std::lock_guard lock(m);
-    if (stopping && !writer.joinable()) return;
+    if (stopping && !writer.joinable()) return false;
     stopping = true;
   }
   wake.notify_one();
@@ -326,15 +354,21 @@ void DataLogger::Shared::stop(bool verbose) {
   }
   if (discarded > 0 && verbose)
     console::print("Data logger closed without a file: " + std::to_string(discarded) + " rows were not written.");
+  return true;
 }
 
 DataLogger::DataLogger(Device& dev) : s_(std::make_shared<Shared>()) {
-  // The hook holds the state, not this object: it stays valid whatever the order of teardown.
-  dev.addCloseHook([s = s_] { s->close(true); });
+  // The hook holds the state, not this object: it stays valid whatever the order of teardown. It
+  // runs inside the device's close(), so it does not raise: the device raises it once closed.
+  dev.addCloseHook([s = s_, &dev] {
+    console::withoutInterpreterLock([&] { s->stop(true); });
+    std::lock_guard lock(s->m);
+    if (s->failure && !s->failure->reported) dev.noteCloseFailure(std::make_exception_ptr(s->report()));
+  });
   s_->writer = std::thread([s = s_.get()] { s->run(); });
 }
 
-DataLogger::~DataLogger() { close(false); }
+DataLogger::~DataLogger() { s_->stop(false); }
 
 void DataLogger::openFile(const std::string& path, bool append, bool verbose) {
   // The interpreter lock is let go for the whole call: the writer may need it to report a failure
@@ -344,10 +378,16 @@ void DataLogger::openFile(const std::string& path, bool append, bool verbose) {
     {
       std::lock_guard lock(s_->m);
       s_->throwIfClosed();
+      if (s_->failure && !s_->failure->reported) throw s_->report();
     }
     auto f = std::make_unique<OutFile>(path, append);
     // The previous file (perhaps under the same name) is written out before this one is cut.
     s_->releaseCurrentFile();
+    {
+      // Writing out the previous file failed just now: that comes first.
+      std::lock_guard lock(s_->m);
+      if (s_->failure && !s_->failure->reported) throw s_->report();
+    }
     if (!append) f->clear();
     {
       std::lock_guard lock(s_->m);
@@ -368,7 +408,7 @@ void DataLogger::write(CsvRows&& rows) {
   {
     std::lock_guard lock(s_->m);
     s_->throwIfClosed();
-    if (s_->failure) throw *s_->failure;
+    if (s_->failure) throw s_->report();
     const std::size_t count = rows.rows();
     s_->queue.push_back(Batch{rows.takeText(), count});
   }

@@ -81,16 +81,20 @@ class DataLogger {
   // Opens `path` for writing (its contents replaced, or appended to when `append`), created when
   // missing. A file already open is first closed once the rows queued for it are written; should
   // the new file fail to open, the current one stays open. Prints "Opened file name: (path)" when
-  // verbose. Throws LoggerFileError when the file cannot be opened, LoggerClosedError after close().
+  // verbose. Throws LoggerFileError when the file cannot be opened, or (once, without opening)
+  // when writing the current file failed and no call has said so yet; LoggerClosedError after
+  // close().
   void openFile(const std::string& path, bool append, bool verbose);
 
   // Queues whole rows for the writer and returns at once. Throws LoggerClosedError after close(),
-  // and LoggerFileError once writing to the open file has failed (until another file is opened).
+  // and LoggerFileError once writing to the open file has failed (until another file is opened),
+  // telling how many rows did not reach the file.
   void write(CsvRows&& rows);
 
   // Writes everything queued to the open file, closes it and ends the writer thread. Rows queued
-  // while no file was ever opened are discarded, which is reported when verbose. A second call
-  // does nothing.
+  // while no file was ever opened are discarded, which is reported when verbose. Throws
+  // LoggerFileError when writing the file failed, with the number of rows that did not reach it.
+  // A second call does nothing.
   void close(bool verbose);
 
   // The path of the file open now (none before the first open and after close()).

@@ -2,6 +2,7 @@
 
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "zelvo/core/console.hpp"
 #include "zelvo/core/usb_client.hpp"
@@ -143,6 +144,16 @@ void Device::closeOnDestruction() noexcept {
 }
 
 void Device::addCloseHook(std::function<void()> hook) { close_hooks_.push_back(std::move(hook)); }
+
+void Device::noteCloseFailure(std::exception_ptr e) {
+  std::lock_guard lock(life_m_);
+  if (!close_failure_) close_failure_ = std::move(e);
+}
+
+std::exception_ptr Device::takeCloseFailure() {
+  std::lock_guard lock(life_m_);
+  return std::exchange(close_failure_, nullptr);
+}
 
 void Device::sendBroadcast(ByteView) {
   throw Error(Err::APINotSupportError);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -82,6 +83,10 @@ class Device {
   }
   // Called by close() after the transport is down: products release their module workers here.
   void addCloseHook(std::function<void()> hook);
+  // A failure a module met while the device closed (rows the data logger could not write): close()
+  // still finishes, and its caller raises it afterwards.
+  void noteCloseFailure(std::exception_ptr e);
+  std::exception_ptr takeCloseFailure();
   // Wakes a module's stream readers; called when the link goes down, on disconnect and on close,
   // so that reads waiting for data that can no longer come return what is queued at once.
   void addReaderWake(std::function<void()> wake);
@@ -130,6 +135,7 @@ class Device {
   std::map<StreamKey, StreamSink> sinks_;
   std::unordered_map<std::type_index, void*> modules_;
   std::vector<std::function<void()>> close_hooks_;
+  std::exception_ptr close_failure_;  // under life_m_
   std::mutex wakes_m_;
   std::vector<std::function<void()>> reader_wakes_;
   std::mutex drop_m_;
