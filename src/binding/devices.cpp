@@ -25,7 +25,7 @@ nb::object streamKeyToPy(const StreamKey& k) {
 }
 
 StreamKey streamKeyFromPy(nb::handle h) {
-  if (PyLong_Check(h.ptr())) return StreamKey{Arg<int>::from(h, "key"), 0, 0, 1};
+  if (integerOrNull(h).is_valid()) return StreamKey{Arg<int>::from(h, "key"), 0, 0, 1};
   if (PyTuple_Check(h.ptr())) {
     const auto t = nb::borrow<nb::tuple>(h);
     const std::size_t n = nb::len(t);
@@ -84,6 +84,34 @@ Op<void> sendOnlyOp(Call& call, int cmd, Bytes data) {
 
 int cmdArg(nb::handle h) { return Arg<int>::from(h, "cmd"); }
 Bytes dataArg(nb::handle h) { return Arg<Bytes>::from(h, "data_out"); }
+
+bool verboseArg(nb::handle h) { return Arg<bool>::from(h, "verbose"); }
+
+// The transport bases: built from a model text, and disconnected, with `verbose` checked like
+// every other argument.
+template <class Cls>
+void bindBase(Cls& cls, const char* model, bool own_disconnect = true) {
+  using D = typename Cls::Type;
+  cls.def(
+      "__init__",
+      [](D* self, nb::handle model_text, nb::handle verbose) {
+        const std::string m = Arg<std::string>::from(model_text, "model");
+        const bool v = verboseArg(verbose);
+        Unlocked release;
+        new (self) D(m, v);
+      },
+      nb::arg("model").none() = model, nb::arg("verbose").none() = true);
+  if (own_disconnect)
+    cls.def(
+        "disconnect",
+        [](D& d, nb::handle verbose) {
+          const bool v = verboseArg(verbose);
+          Unlocked release;
+          d.disconnect(v);
+        },
+        nb::arg("verbose").none() = true, nb::sig("def disconnect(self, verbose: bool = True) -> None"),
+        "Stops reading and closes the connection (the print says so when verbose).");
+}
 
 template <class Cls>
 void bindPacket(Cls& cls) {
@@ -351,14 +379,15 @@ void bindDevices(nb::module_& m) {
       nb::class_<Device>(m, "Device", "A device handle: transport clients, receive threads and reply pools.")
           .def(
               "close",
-              [](Device& d, bool verbose) {
+              [](Device& d, nb::handle verbose) {
+                const bool v = verboseArg(verbose);
                 {
                   Unlocked release;
-                  d.close(verbose);
+                  d.close(v);
                 }
                 if (auto failure = d.takeCloseFailure()) std::rethrow_exception(failure);
               },
-              nb::arg("verbose") = true,
+              nb::arg("verbose").none() = true, nb::sig("def close(self, verbose: bool = True) -> None"),
               "Disconnects, ends the receive threads and frees the device; a second close does nothing.\n"
               "OSError when the data logger could not write every row to its file (after closing).")
           .def_prop_ro("killed", &Device::killed, "True once the device is closed.")
@@ -392,87 +421,79 @@ void bindDevices(nb::module_& m) {
           });
   bindPacket(device);
 
-  nb::class_<USBDevice, Device>(m, "USBDevice", "A device on USB.")
-      .def(nb::init<std::string, bool>(), nb::arg("model") = "USBDevice", nb::arg("verbose") = true,
-           nb::call_guard<Unlocked>())
-      .def(
+  auto usb = nb::class_<USBDevice, Device>(m, "USBDevice", "A device on USB.");
+  bindBase(usb, "USBDevice");
+  usb.def(
           "connect",
-          [](USBDevice& d, nb::handle serial, bool verbose) {
+          [](USBDevice& d, nb::handle serial, nb::handle verbose) {
             const std::string s = Arg<std::string>::from(serial, "serial_num");
+            const bool v = verboseArg(verbose);
             Unlocked release;
-            d.connect(s, verbose);
+            d.connect(s, v);
           },
-          nb::arg("serial_num").none() = "default", nb::arg("verbose") = true,
+          nb::arg("serial_num").none() = "default", nb::arg("verbose").none() = true,
           nb::sig("def connect(self, serial_num: str = 'default', verbose: bool = True) -> None"),
           "Opens the device with this serial number ('default': the first one found).")
-      .def("disconnect", &USBDevice::disconnect, nb::arg("verbose") = true, nb::call_guard<Unlocked>(),
-           "Stops reading and releases the USB device.")
       .def_prop_ro("connect_status_cmd", &USBDevice::connected, "True while connected.")
       .def_prop_ro("serial_num", &USBDevice::serialNum, "Serial number of the connected device (None before).")
       .def_prop_ro("client_cmd", &USBDevice::client, "The USB client (None while disconnected).");
 
-  nb::class_<NetworkDevice, Device>(m, "NetworkDevice", "A device on TCP.")
-      .def(nb::init<std::string, bool>(), nb::arg("model") = "NetworkDevice", nb::arg("verbose") = true,
-           nb::call_guard<Unlocked>())
-      .def(
+  auto network = nb::class_<NetworkDevice, Device>(m, "NetworkDevice", "A device on TCP.");
+  bindBase(network, "NetworkDevice");
+  network.def(
           "connect",
-          [](NetworkDevice& d, nb::handle ip, nb::handle port, bool verbose) {
+          [](NetworkDevice& d, nb::handle ip, nb::handle port, nb::handle verbose) {
             const std::string host = Arg<std::string>::from(ip, "ip_addr");
             const int p = Arg<int>::from(port, "port");
+            const bool v = verboseArg(verbose);
             Unlocked release;
-            d.connect(host, p, verbose);
+            d.connect(host, p, v);
           },
-          nb::arg("ip_addr").none() = "192.168.1.110", nb::arg("port").none() = TCP_CMD_PORT, nb::arg("verbose") = true,
+          nb::arg("ip_addr").none() = "192.168.1.110", nb::arg("port").none() = TCP_CMD_PORT,
+          nb::arg("verbose").none() = true,
           nb::sig("def connect(self, ip_addr: str = '192.168.1.110', port: int = 7, verbose: bool = True) -> None"),
           "Connects the command channel (NetworkConnectionError when it cannot).")
-      .def("disconnect", &NetworkDevice::disconnect, nb::arg("verbose") = true,
-           nb::call_guard<Unlocked>(), "Stops reading and closes the connection.")
       .def_prop_ro("connect_status_cmd", &NetworkDevice::connected, "True while connected.")
       .def_prop_ro("ip_addr", &NetworkDevice::ipAddr, "Address of the connected device (None before).")
       .def_prop_ro("client_cmd", &NetworkDevice::client, "The command channel's TCP client.");
 
-  nb::class_<ETHDevice, NetworkDevice>(m, "ETHDevice", "A device on Ethernet.")
-      .def(nb::init<std::string, bool>(), nb::arg("model") = "ETHDevice", nb::arg("verbose") = true,
-           nb::call_guard<Unlocked>());
+  auto eth = nb::class_<ETHDevice, NetworkDevice>(m, "ETHDevice", "A device on Ethernet.");
+  bindBase(eth, "ETHDevice", false);
 
-  nb::class_<WifiDevice, NetworkDevice>(m, "WifiDevice", "A device on Wi-Fi: a command and a data channel.")
-      .def(nb::init<std::string, bool>(), nb::arg("model") = "WifiDevice", nb::arg("verbose") = true,
-           nb::call_guard<Unlocked>())
-      .def(
+  auto wifi = nb::class_<WifiDevice, NetworkDevice>(m, "WifiDevice", "A device on Wi-Fi: a command and a data channel.");
+  bindBase(wifi, "WifiDevice");
+  wifi.def(
           "connect",
-          [](WifiDevice& d, nb::handle ip, nb::handle port1, nb::handle port2, bool verbose) {
+          [](WifiDevice& d, nb::handle ip, nb::handle port1, nb::handle port2, nb::handle verbose) {
             const std::string host = Arg<std::string>::from(ip, "ip");
             const int p1 = Arg<int>::from(port1, "port1");
             const int p2 = Arg<int>::from(port2, "port2");
+            const bool v = verboseArg(verbose);
             Unlocked release;
-            d.connect(host, p1, p2, verbose);
+            d.connect(host, p1, p2, v);
           },
           nb::arg("ip").none() = "192.168.5.79", nb::arg("port1").none() = TCP_CMD_PORT, nb::arg("port2").none() = TCP_DATA_PORT,
-          nb::arg("verbose") = true,
+          nb::arg("verbose").none() = true,
           nb::sig("def connect(self, ip: str = '192.168.5.79', port1: int = 7, port2: int = 1336, "
                   "verbose: bool = True) -> None"),
           "Connects the command and the data channel.")
-      .def("disconnect", &WifiDevice::disconnect, nb::arg("verbose") = true, nb::call_guard<Unlocked>(),
-           "Closes both channels.")
       .def_prop_ro("connect_status_data", &WifiDevice::dataConnected, "True while the data channel is connected.")
       .def_prop_ro("client_data", &WifiDevice::dataClient, "The data channel's TCP client.");
 
-  nb::class_<BroadcastDevice, Device>(m, "BroadcastDevice", "The discovery handle: a UDP socket for answers.")
-      .def(nb::init<std::string, bool>(), nb::arg("model") = "BroadcastDevice", nb::arg("verbose") = true,
-           nb::call_guard<Unlocked>())
-      .def(
+  auto broadcast = nb::class_<BroadcastDevice, Device>(m, "BroadcastDevice", "The discovery handle: a UDP socket for answers.");
+  bindBase(broadcast, "BroadcastDevice");
+  broadcast.def(
           "connect",
-          [](BroadcastDevice& d, bool verbose, nb::handle host, nb::handle port) {
+          [](BroadcastDevice& d, nb::handle verbose, nb::handle host, nb::handle port) {
+            const bool v = verboseArg(verbose);
             const std::string h = Arg<std::string>::from(host, "host");
             const int p = Arg<int>::from(port, "port");
             Unlocked release;
-            d.connect(verbose, h, p);
+            d.connect(v, h, p);
           },
-          nb::arg("verbose") = true, nb::arg("host").none() = "", nb::arg("port").none() = UDP_RECV_PORT,
+          nb::arg("verbose").none() = true, nb::arg("host").none() = "", nb::arg("port").none() = UDP_RECV_PORT,
           nb::sig("def connect(self, verbose: bool = True, host: str = '', port: int = 6667) -> None"),
           "Binds the answer socket (all interfaces, port 6667 unless given).")
-      .def("disconnect", &BroadcastDevice::disconnect, nb::arg("verbose") = true,
-           nb::call_guard<Unlocked>(), "Closes the answer socket.")
       .def_prop_ro("connect_status_udp", &BroadcastDevice::connected, "True while bound.")
       .def_prop_ro("client_udp", &BroadcastDevice::client, "The UDP client.");
 }

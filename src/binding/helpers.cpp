@@ -20,8 +20,9 @@ nb::object checked(PyObject* result) {
 }
 
 nb::object intArg(nb::handle h, const char* name) {
-  if (!PyLong_Check(h.ptr())) wrongType(name, "an int", h);
-  return nb::borrow(h);
+  nb::object i = integerOrNull(h);
+  if (!i.is_valid()) wrongType(name, "an int", h);
+  return i;
 }
 
 // A bit position: a non-negative int.

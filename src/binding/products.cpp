@@ -82,7 +82,14 @@ template <class P, class Base>
 void bindProduct(nb::module_& m, const char* name) {
   const ProductSpec& spec = product(name);
   auto cls = nb::class_<P, Base>(m, name, (spec.model + " (" + name + ")").c_str())
-                 .def(nb::init<>(), nb::call_guard<Unlocked>());
+                 .def(
+                     "__init__",
+                     [](P* self, nb::handle verbose) {
+                       const bool v = Arg<bool>::from(verbose, "verbose");
+                       Unlocked release;
+                       new (self) P(v);
+                     },
+                     nb::arg("verbose").none() = true, "Prints 'Opened handle (<model>)' when verbose.");
   using M = ModuleId;
   if (spec.has(M::System)) bindSystemModule(cls);
   if (spec.has(M::DataLogger)) bindDataLogger(cls);

@@ -11,10 +11,19 @@ void wrongType(const char*, const char*, nb::handle) {
   throw Error(Err::InputTypeNotCorrectError);
 }
 
+nb::object integerOrNull(nb::handle h) {
+  if (PyLong_Check(h.ptr())) return nb::borrow(h);
+  if (!PyIndex_Check(h.ptr())) return {};
+  nb::object i = nb::steal(PyNumber_Index(h.ptr()));  // refused by numpy's bool, for one
+  if (!i.is_valid()) PyErr_Clear();
+  return i;
+}
+
 std::int64_t Arg<std::int64_t>::from(nb::handle h, const char* name) {
-  if (!PyLong_Check(h.ptr())) wrongType(name, "an int", h);
+  const nb::object i = integerOrNull(h);
+  if (!i.is_valid()) wrongType(name, "an int", h);
   int overflow = 0;
-  const long long v = PyLong_AsLongLongAndOverflow(h.ptr(), &overflow);
+  const long long v = PyLong_AsLongLongAndOverflow(i.ptr(), &overflow);
   if (overflow != 0)
     throw Error(Err::InputDataNotInRangeError, std::string(name) + " does not fit in 64 bits.");
   return v;
@@ -33,8 +42,8 @@ double Arg<double>::from(nb::handle h, const char* name) {
     if (v != v) throw Error(Err::InputDataNotInRangeError, std::string(name) + " is not a number.");
     return v;
   }
-  if (PyLong_Check(h.ptr())) {
-    const double v = PyLong_AsDouble(h.ptr());
+  if (const nb::object i = integerOrNull(h); i.is_valid()) {
+    const double v = PyLong_AsDouble(i.ptr());
     if (v == -1.0 && PyErr_Occurred()) {
       PyErr_Clear();
       throw Error(Err::InputDataNotInRangeError, std::string(name) + " is out of range.");
@@ -46,7 +55,7 @@ double Arg<double>::from(nb::handle h, const char* name) {
 
 bool Arg<bool>::from(nb::handle h, const char* name) {
   if (PyBool_Check(h.ptr())) return h.ptr() == Py_True;
-  if (PyLong_Check(h.ptr())) return Arg<std::int64_t>::from(h, name) != 0;
+  if (integerOrNull(h).is_valid()) return Arg<std::int64_t>::from(h, name) != 0;
   wrongType(name, "a bool", h);
 }
 
@@ -89,7 +98,7 @@ std::vector<int> Arg<std::vector<int>>::from(nb::handle h, const char* name) {
 }
 
 PinSelection Arg<PinSelection>::from(nb::handle h, const char* name) {
-  if (PyLong_Check(h.ptr())) return PinSelection::mask(Arg<std::int64_t>::from(h, name));
+  if (integerOrNull(h).is_valid()) return PinSelection::mask(Arg<std::int64_t>::from(h, name));
   if (!PyList_Check(h.ptr())) wrongType(name, "an int or a list of ints", h);
   std::vector<std::int64_t> items;
   for (nb::handle item : nb::borrow<nb::list>(h)) items.push_back(Arg<std::int64_t>::from(item, name));

@@ -22,6 +22,9 @@ namespace nb = nanobind;
 
 // InputTypeNotCorrectError for an argument `name` that is not `expected`.
 [[noreturn]] void wrongType(const char* name, const char* expected, nb::handle got);
+// The value as a Python int when it is an integer (an int, a bool, or an integer scalar of numpy
+// and the like, through __index__); null otherwise.
+nb::object integerOrNull(nb::handle h);
 
 // --- Python -> C++ -------------------------------------------------------------------------------
 

@@ -278,6 +278,8 @@ def test_overflow_warns_once_per_burst_and_counts_the_dropped_samples(scripted):
     overflow = [w for w in caught if issubclass(w.category, z.AIQueueOverflowWarning)]
     assert len(overflow) == 1
     assert dev.AI_getDroppedSamples(0) == 4000
+    with pytest.raises(z.AIPortNotAvaliableError):  # the port is checked as by the reads
+        dev.AI_getDroppedSamples(5)
     assert dev.ai_signal_queue_list[0].qsize() == 1000000
 
 

@@ -92,6 +92,14 @@ def test_argument_types_are_checked_at_call_time(tavra, args):
         dev.Sys_getPinModeInPort(*args)
 
 
+async def test_the_number_of_sends_of_the_raw_exchange_is_capped(tavra):
+    dev, emu_dev = tavra
+    emu_dev.ignore_first(GET_SERIAL_NUMBER, 10**6)
+    with pytest.raises(TimeoutError):
+        await dev._echoPacketWithRetry_async(GET_SERIAL_NUMBER, [], num_retries=10**9, timeout=0.5)
+    assert emu_dev.request_count(GET_SERIAL_NUMBER) == 10
+
+
 async def test_same_key_requests_gathered_get_their_own_replies(two_ports):
     dev, _, expected = two_ports
     ports = [0, 1] * 100

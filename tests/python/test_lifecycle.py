@@ -102,6 +102,45 @@ def test_a_never_connected_device_refuses_at_once():
     dev.close()
 
 
+@pytest.mark.parametrize("arg", [None, "yes", 1.5])
+def test_verbose_is_type_checked_like_every_argument(tavra, arg):
+    dev, target = tavra
+    for call in (lambda: z.TavraA(verbose=arg), lambda: dev.connect(target.host, target.port, verbose=arg),
+                 lambda: dev.disconnect(verbose=arg), lambda: dev.close(verbose=arg)):
+        with pytest.raises(z.InputTypeNotCorrectError):
+            call()
+    assert dev.Sys_getSerialNumber() == target.serial_number
+
+
+def test_numpy_integers_are_accepted_wherever_an_int_is(attach):
+    numpy = pytest.importorskip("numpy")
+    dev, target = attach("TavraEXD")
+    assert dev.DO_openPort(numpy.int64(0)) == 0
+    assert dev.DO_writePins(numpy.int32(0), [numpy.uint8(0), numpy.int64(2)], [1, numpy.int8(1)]) == 0
+    assert target.outputs(0) == 0b101
+    assert dev.Sys_getPinModeInPort(numpy.int16(0))[0] == "DO"
+    with pytest.raises(z.InputTypeNotCorrectError):
+        dev.Sys_getPinModeInPort(numpy.float64(0))
+
+
+def test_close_aborts_a_connect_waiting_on_a_peer_that_drops_attempts():
+    with socket.socket() as listener:
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(0)  # never accepted: once the queue is full, attempts are dropped
+        filler = socket.create_connection(listener.getsockname(), timeout=1)  # fills the queue
+        dev = z.TavraA()
+        with ThreadPoolExecutor(1) as pool:
+            connecting = pool.submit(dev.connect, *listener.getsockname())
+            time.sleep(0.3)
+            assert not connecting.done()  # still waiting for the peer
+            start = time.monotonic()
+            dev.close()
+            with pytest.raises(z.NetworkConnectionError):
+                connecting.result(timeout=3)
+            assert time.monotonic() - start < 1
+        filler.close()
+
+
 def test_wifi_connect_is_all_or_nothing(emu):
     target = emu.add("AerisR3A")
     dev = z.AerisR3A()

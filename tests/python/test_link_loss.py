@@ -81,6 +81,7 @@ def test_closing_an_event_loop_with_operations_in_flight_frees_everything(tavra)
         await asyncio.sleep(0.05)
 
     assert dev.Sys_getDeviceAlias()  # the emulator in this process has accepted the connection
+    gc.collect()  # what earlier tests left for the collector goes first
     before = fd_count()
     for _ in range(5):
         loop = asyncio.new_event_loop()
@@ -89,4 +90,4 @@ def test_closing_an_event_loop_with_operations_in_flight_frees_everything(tavra)
         loop.close()
         del loop
         gc.collect()
-    assert fd_count() == before
+    assert fd_count() <= before  # each loop's eventfd is gone with the loop

@@ -122,10 +122,12 @@ def test_status_results(scripted, reply, result):
     ("Sys_getMode", GET_SLOT_MODE, b""),
     ("Sys_stopRTCAlarm", 2213, b"\x00"),
     ("_Sys_getRTCAlarmConfig", 2215, b"\x00\x01\x02"),
+    ("Sys_getDriverInfo", 240, b""),
+    ("_getEEPROMPage", GET_EEPROM_PAGE, b""),
 ])
 def test_short_replies_raise_naming_the_operation(scripted, op, code, reply):
     dev, _ = scripted("Koru", {code: reply})
-    args = {"Sys_getPinModeInPort": (0,), "Sys_getMode": (1,)}.get(op, ())
+    args = {"Sys_getPinModeInPort": (0,), "Sys_getMode": (1,), "_getEEPROMPage": (0,)}.get(op, ())
     with pytest.raises(z.FirmwareOtherError, match=op):
         getattr(dev, op)(*args)
 

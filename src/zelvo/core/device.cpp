@@ -111,11 +111,13 @@ void Device::wakeReaders() {
 }
 
 void Device::close(bool verbose, bool silent) {
+  abortConnects();  // a connect() waiting for a silent peer holds the lock below
   std::lock_guard lock(life_m_);
   if (killed_) return;
-  // Calls still waiting end at once with the connection error, and stream reads return. Not at
-  // interpreter exit (silent): a daemon thread's call then keeps waiting quietly until the process
-  // is gone.
+  // From here on a call fails with "The device handle is closed.", and calls still waiting end at
+  // once with the connection error, stream reads return. Not at interpreter exit (silent): a
+  // daemon thread's call then keeps waiting quietly until the process is gone.
+  killed_ = true;
   if (silent)
     exiting_ = true;
   else
@@ -127,7 +129,6 @@ void Device::close(bool verbose, bool silent) {
   } catch (const Error& e) {
     if (!silent) console::printGenericError(e);
   }
-  killed_ = true;
   console::withoutInterpreterLock([this] { shutdownTransport(); });
   for (auto& hook : close_hooks_) hook();
   close_hooks_.clear();
@@ -354,6 +355,8 @@ void NetworkDevice::shutdownTransport() {
   if (channel_) channel_->kill();
 }
 
+void NetworkDevice::abortConnects() { client_->abortConnects(); }
+
 std::optional<std::string> NetworkDevice::ipAddr() const {
   std::lock_guard lock(life_m_);
   return ip_addr_;
@@ -427,6 +430,11 @@ void WifiDevice::disconnect(bool verbose) {
 void WifiDevice::shutdownTransport() {
   NetworkDevice::shutdownTransport();
   if (data_channel_) data_channel_->kill();
+}
+
+void WifiDevice::abortConnects() {
+  NetworkDevice::abortConnects();
+  data_client_->abortConnects();
 }
 
 // --- BroadcastDevice -----------------------------------------------------------------------------

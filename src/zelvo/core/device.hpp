@@ -99,6 +99,8 @@ class Device {
   void printLine(const std::string& line) const;
   // Disconnects every connected channel (close() runs it first).
   virtual void disconnectForClose(bool verbose) = 0;
+  // Makes a connect in progress give up at once (close() runs it before it waits for connect).
+  virtual void abortConnects() {}
   // Ends the receive threads; runs without the interpreter lock. Derived destructors call it too.
   virtual void shutdownTransport() = 0;
   // close() for destructors: silent, and never throws. Leaves the registry of live devices first.
@@ -188,6 +190,7 @@ class NetworkDevice : public Device {
  protected:
   void disconnectForClose(bool verbose) override;
   void shutdownTransport() override;
+  void abortConnects() override;
   // Disconnect of the command channel only; raises NetworkConnectionLostError after the state is
   // clean when the socket reported a failure.
   void disconnectCommand();
@@ -216,6 +219,7 @@ class WifiDevice : public NetworkDevice {
 
  protected:
   void shutdownTransport() override;
+  void abortConnects() override;
 
  private:
   std::shared_ptr<TcpClient> data_client_ = std::make_shared<TcpClient>();

@@ -6,10 +6,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cmath>
 #include <algorithm>
 #include <cstring>
@@ -39,18 +41,18 @@ std::optional<sockaddr_in> ipv4(const std::string& host, int port) {
 
 sockaddr* asSockaddr(sockaddr_in& a) { return reinterpret_cast<sockaddr*>(&a); }
 
-// Connects a non-blocking socket within the time-out.
-bool connectWithin(int fd, sockaddr_in& addr, double timeout) {
+// Connects a non-blocking socket within the time-out; gives up when `abort_fd` becomes readable.
+bool connectWithin(int fd, sockaddr_in& addr, double timeout, int abort_fd) {
   const int flags = fcntl(fd, F_GETFL, 0);
   fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   int rc = ::connect(fd, asSockaddr(addr), sizeof addr);
   if (rc != 0 && errno == EINPROGRESS) {
-    pollfd p{fd, POLLOUT, 0};
+    pollfd p[2] = {{fd, POLLOUT, 0}, {abort_fd, POLLIN, 0}};
     const int ms = static_cast<int>(std::ceil(std::max(timeout, 0.0) * 1000));
     do {
-      rc = ::poll(&p, 1, ms);
+      rc = ::poll(p, 2, ms);
     } while (rc < 0 && errno == EINTR);
-    if (rc <= 0) return false;
+    if (rc <= 0 || (p[1].revents & POLLIN)) return false;
     int err = 0;
     socklen_t len = sizeof err;
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) return false;
@@ -154,12 +156,32 @@ int NetworkClient::socketFd() const { return std::max(fd_.load(), 0); }
 
 // --- TcpClient -----------------------------------------------------------------------------------
 
+TcpClient::~TcpClient() {
+  if (abort_fd_ >= 0) ::close(abort_fd_);
+}
+
+void TcpClient::abortConnects() {
+  std::lock_guard lock(abort_m_);
+  aborted_ = true;
+  const std::uint64_t one = 1;
+  if (abort_fd_ >= 0) {
+    [[maybe_unused]] const auto n = ::write(abort_fd_, &one, sizeof one);
+  }
+}
+
 void TcpClient::connect(const std::string& ip, int port, double timeout) {
   auto addr = ipv4(ip, port);
   if (!addr) throw Error(Err::NetworkConnectionError);
+  int abort_fd = -1;
+  {
+    std::lock_guard lock(abort_m_);
+    if (aborted_) throw Error(Err::NetworkConnectionError, "The device handle is closed.");
+    if (abort_fd_ < 0) abort_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    abort_fd = abort_fd_;
+  }
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw Error(Err::NetworkConnectionError);
-  if (!connectWithin(fd, *addr, timeout)) {
+  if (!connectWithin(fd, *addr, timeout, abort_fd)) {
     ::close(fd);
     throw Error(Err::NetworkConnectionError);
   }

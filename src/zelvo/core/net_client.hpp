@@ -45,8 +45,19 @@ class NetworkClient : public Client {
 
 class TcpClient final : public NetworkClient {
  public:
-  // Connects within `timeout` seconds; NetworkConnectionError on failure (the socket is closed).
+  TcpClient() = default;
+  ~TcpClient() override;
+  // Connects within `timeout` seconds; NetworkConnectionError on failure (the socket is closed),
+  // also when abortConnects() is called meanwhile or was called before.
   void connect(const std::string& ip, int port, double timeout = CONNECTION_TIMEOUT);
+  // Makes a connect in progress (a peer that drops connection attempts keeps it waiting) fail at
+  // once, and every later one too: the device is closing. Any thread.
+  void abortConnects();
+
+ private:
+  std::mutex abort_m_;
+  bool aborted_ = false;
+  int abort_fd_ = -1;  // an eventfd a connect in progress polls besides its socket
 };
 
 class UdpClient final : public NetworkClient {

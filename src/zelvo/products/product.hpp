@@ -30,7 +30,7 @@ void buildModules(Device& dev, const ProductSpec& spec, ModuleSet& modules);
 template <class Base>
 class Product : public Base {
  public:
-  explicit Product(const ProductSpec& spec) : Base(spec.model), spec_(spec) {
+  explicit Product(const ProductSpec& spec, bool verbose = true) : Base(spec.model, verbose), spec_(spec) {
     // Should a module fail to build, the base destructor stops the receive threads it started.
     buildModules(*this, spec_, modules_);
   }
@@ -45,10 +45,10 @@ class Product : public Base {
 };
 
 // One C++ type per product class (each becomes its own Python class).
-#define ZELVO_PRODUCT(Name, Base)                                  \
-  class Name final : public Product<Base> {                        \
-   public:                                                         \
-    Name() : Product<Base>(product(#Name)) {}                      \
+#define ZELVO_PRODUCT(Name, Base)                                                 \
+  class Name final : public Product<Base> {                                       \
+   public:                                                                        \
+    explicit Name(bool verbose = true) : Product<Base>(product(#Name), verbose) {} \
   };
 #include "zelvo/products/product_list.def"
 #undef ZELVO_PRODUCT

@@ -18,6 +18,8 @@ constexpr const char* kAerisMarker = "Aeris";
 constexpr int kSerialLength = 8;
 constexpr char kDriverInfoSeparator = '_';
 constexpr Byte kNibbleMask = 0x0F;
+// An answer that must hold something: an empty one is a short reply.
+constexpr std::size_t kNonEmpty = 1;
 
 std::string dateTimeText(int year, int month, int day, int hour, int minute, int second) {
   char buf[64];
@@ -62,6 +64,7 @@ SystemModule::State SystemModule::state() const {
 
 Op<std::vector<std::string>> SystemModule::getDriverInfo(Call& call) {
   const Bytes r = co_await call.echo(GET_DRIVER_INFO, payloadOf(0));
+  Reply(r, "Sys_getDriverInfo").need(kNonEmpty);
   co_return splitText(decodeText(r), kDriverInfoSeparator);
 }
 
@@ -199,7 +202,9 @@ Op<int> SystemModule::setSwitchMode(Call& call, int slot) { return setSlotMode(c
 
 Op<std::vector<int>> SystemModule::getEEPROMPage(Call& call, int page_number) {
   const Bytes r = co_await call.echo(GET_EEPROM_PAGE, payloadOf(page_number));
-  co_return Reply(r, "_getEEPROMPage").list();
+  const Reply reply(r, "_getEEPROMPage");
+  reply.need(kNonEmpty);
+  co_return reply.list();
 }
 
 Op<int> SystemModule::setEEPROMPage(Call& call, int page_number, std::vector<std::int64_t> int_list) {
