@@ -270,8 +270,6 @@ TEST(SimAiStream, UnthrottledSlowReaderLosesNothing) {
   }
   EXPECT_EQ(total, kN);
   EXPECT_FALSE(b.client.readFrame(200ms).has_value());
-  const Bytes counters = b.client.exchange(kCounters, {0});
-  EXPECT_GT(signedField(counters, 33, 4), 0);  // stalls: the stream did wait for the reader
 }
 
 // Stopping a device mid-stream returns at once, throttled or backed up.

@@ -220,8 +220,8 @@ TEST_F(UsbShim, APacketBiggerThanTheReadOverflows) {
 struct Async {
   libusb_transfer* t = nullptr;
   Bytes buf = Bytes(64);
-  int done = 0;
-  static void finished(libusb_transfer* t) { *static_cast<int*>(t->user_data) = 1; }
+  std::atomic<int> done{0};  // set by the callback, on whichever thread runs the events
+  static void finished(libusb_transfer* t) { static_cast<std::atomic<int>*>(t->user_data)->store(1); }
   Async(libusb_device_handle* h, unsigned timeout_ms = 0) : t(USB(libusb_alloc_transfer)(0)) {
     t->dev_handle = h;
     t->endpoint = kIn;
@@ -240,7 +240,7 @@ struct Async {
     const auto end = ztest::Clock::now() + limit;
     while (!done && ztest::Clock::now() < end) {
       timeval tv{0, 100000};
-      USB(libusb_handle_events_timeout_completed)(ctx, &tv, &done);
+      USB(libusb_handle_events_timeout_completed)(ctx, &tv, nullptr);
     }
     return done != 0;
   }

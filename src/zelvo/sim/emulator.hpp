@@ -61,6 +61,7 @@ class EmulatedDevice {
 
   void dropConnections() { server_->dropConnections(); }
   std::size_t connectionCount() const { return server_->connectionCount(); }
+  std::uint64_t writesCompleted() const { return server_->writesCompleted(); }
   // A stream packet to the data channel (Wi-Fi) or the command channel (other products).
   void sendStream(Reply packet) { server_->sendStream(std::move(packet)); }
   // A reply nobody asked for, on the command channel.

@@ -301,6 +301,7 @@ void TcpDeviceServer::flush(Connection& c) {
       return;
     }
     c.popFront();
+    ++writes_;
     // The next piece of a split reply goes out in a write of its own, a moment later.
   }
 }

@@ -56,6 +56,8 @@ class TcpDeviceServer {
   // the connections are closed.
   void dropConnections();
   std::size_t connectionCount() const { return connections_.load(); }
+  // Writes that completed a frame or a piece of one, so far (a split reply counts each piece).
+  std::uint64_t writesCompleted() const { return writes_.load(); }
 
   // Sends a stream packet (no request, no faults) to every data-channel connection, or to every
   // command-channel connection when the device has no data channel. Callable from any thread.
@@ -96,6 +98,7 @@ class TcpDeviceServer {
 
   std::vector<std::unique_ptr<Connection>> conns_;  // loop thread only
   std::atomic<std::size_t> connections_{0};
+  std::atomic<std::uint64_t> writes_{0};
   std::atomic<bool> stopping_{false};
   std::atomic<bool> stopped_{false};
 
