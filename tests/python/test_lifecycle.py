@@ -292,5 +292,5 @@ def test_ctrl_c_stops_a_blocking_call_with_keyboard_interrupt():
     assert proc.returncode == 0, proc.stderr
     lines = proc.stdout.splitlines()
     interrupted = next(i for i, line in enumerate(lines) if line.startswith("interrupted after"))
-    assert float(lines[interrupted].split()[2]) < 0.3 + 0.5  # the signal is checked every 100 ms
+    assert float(lines[interrupted].split()[2]) < 0.3 + 1  # the signal is checked every 100 ms
     assert lines[interrupted + 1] == "Tavra-A"  # the device still works afterwards

@@ -34,7 +34,7 @@ def test_a_dead_link_ends_waiting_calls_and_a_later_connect_reconnects(attach, p
         with pytest.raises(z.NetworkConnectionLostError):
             call.result(timeout=5)
         assert read.result(timeout=5) == []
-        assert time.monotonic() - start < 1
+        assert time.monotonic() - start < 2  # not the 30 s the calls would wait
     assert not dev.connect_status_cmd and "not connected" in repr(dev)
     connect(dev, target)  # connects afresh instead of doing nothing
     assert dev.Sys_getSerialNumber() == target.serial_number
@@ -67,7 +67,7 @@ def test_close_wakes_a_pending_read_and_later_reads_raise(attach, form):
         start = time.monotonic()
         dev.close()
         assert len(pending.result(timeout=5)) == 0
-        assert time.monotonic() - start < 1
+        assert time.monotonic() - start < 2  # not the 30 s the read would wait
     with pytest.raises(z.NetworkConnectionError, match="closed"):
         dev.AI_readStreaming(0, 10)
 
