@@ -412,6 +412,24 @@ void bindDevices(nb::module_& m) {
           .def_prop_ro("data_pool_echo", &echoView, "Copy of the unclaimed replies: {key: payload}.")
           .def_prop_ro("data_pool_bcst", &bcstView, "Copy of the collected broadcast answers: {code: {payload}}.")
           .def_prop_ro(
+              "_exchange_stats",
+              [](Device& d) {
+                const ReplyPool::Stats s = d.replies().stats();
+                nb::dict out;
+                out["late_replies"] = s.late;
+                out["mismatched_replies"] = s.mismatched;
+                out["unsolicited_replies"] = s.unsolicited;
+                out["unsolicited_dropped"] = s.dropped;
+                out["lost_sends"] = s.lost_sends;
+                out["send_lifetime"] = d.replies().sendLifetime();
+                out["raw_stream_bytes"] = d.streams().bytes();
+                out["raw_stream_byte_limit"] = d.streams().byteLimit();
+                return out;
+              },
+              "How the exchange layer has been doing: replies discarded as late (their request had ended),\n"
+              "whose echo matched no request, unsolicited (kept or dropped), sends never answered, how long a\n"
+              "send may still be answered (s), and the bytes held in raw stream queues against their bound.")
+          .def_prop_ro(
               "data_pool_strm",
               [](nb::handle self) { return StreamPoolView{nb::borrow(self), &nb::cast<Device&>(self)}; },
               "The stream queues by key (a queue is created when first looked up).")

@@ -11,6 +11,7 @@
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
+#include <atomic>
 #include <stdexcept>
 
 #include "binding/bindings.hpp"
@@ -137,17 +138,21 @@ void bindCommon(nb::class_<D>& cls) {
       .def(
           "send_reply",
           [](D& d, int code, nb::bytes payload, int count, bool distinct_keys) {
+            static std::atomic<std::uint32_t> next_key{0};  // keys go on from call to call
             Bytes bytes = toBytes(payload);
             for (int i = 0; i < count; ++i) {
-              if (distinct_keys)  // bytes 0..2 (the motion reply key) hold the copy's number
+              if (distinct_keys) {  // bytes 0..2 (the motion reply key) count up
+                const std::uint32_t key = next_key++;
                 for (std::size_t b = 0; b < kKeyBytes && b < bytes.size(); ++b)
-                  bytes[b] = static_cast<Byte>(i >> (8 * (kKeyBytes - 1 - b)));
+                  bytes[b] = static_cast<Byte>(key >> (8 * (kKeyBytes - 1 - b)));
+              }
               d.sendUnsolicited(sim::Reply{code, bytes});
             }
           },
           "code"_a, "payload"_a, "count"_a = 1, "distinct_keys"_a = false,
           "Send `count` replies nobody asked for, on the command channel. With distinct_keys the first\n"
-          "three payload bytes of copy n hold n (big-endian), so each motion reply has a key of its own.")
+          "three payload bytes count up from copy to copy (and call to call, modulo 2**24), so each\n"
+          "motion reply has a key of its own.")
       .def(
           "split_replies", [](D& d, int pieces) { d.faults().splitReplies(pieces); }, "pieces"_a,
           "Send each reply frame in `pieces` separate writes about a millisecond apart (1 for whole frames).")
