@@ -211,7 +211,7 @@ void bindAI24BitModule(nb::handle cls) {
   defOp<&A::close>(cls, "AI_close", {"port"}, "Returns 0.");
   defOp<&A::readOnDemand>(cls, "AI_readOnDemand", {"port"}, "Eight values of the port on the model's full scale.");
   method(cls, "_checkAIPort",
-         [](Device& d, nb::handle port) { moduleOf<A>(d).checkPort(Arg<int>::from(port, "port")); return true; },
+         [](Device& d, nb::handle port) { return moduleOf<A>(d).checkPort(Arg<int>::from(port, "port")); },
          "def _checkAIPort(self, port: int) -> bool", "AIPortNotAvaliableError unless the port has analog inputs.");
 }
 

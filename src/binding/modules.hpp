@@ -3,7 +3,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "zelvo/products/catalogue.hpp"
+#include "zelvo/catalogue/catalogue.hpp"
 
 namespace zelvo::py {
 

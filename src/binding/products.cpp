@@ -41,7 +41,7 @@ nb::dict constructionData(const ProductSpec& p) {
     d["ai_num_channels"] = p.ai->ai_num_channels;
     d["ai_variable"] = p.ai->ai_variable;
   }
-  if (p.ai24_dict) d["ai_dict"] = pairMapToPy(*p.ai24_dict);
+  if (p.ai24) d["ai_dict"] = pairMapToPy(p.ai24->ai_dict);
   if (p.ao) {
     d["ao_dict"] = pairMapToPy(p.ao->ao_dict);
     d["ao_volt_min"] = p.ao->ao_volt_min;

@@ -50,7 +50,9 @@ ztest::Script replies(std::map<int, Bytes> table) {
 // A product's DIO module (and the system module it asks for pin modes) on a scripted device.
 struct DioBench {
   DioBench(const char* product, ztest::Script script)
-      : b(std::move(script), zelvo::product(product).model), sys(b.dev), dio(b.dev, zelvo::product(product)) {
+      : b(std::move(script), zelvo::product(product).model),
+        sys(b.dev, zelvo::product(product).system),
+        dio(b.dev, *zelvo::product(product).dio) {
     b.dev.registerModule(&sys);
     b.dev.registerModule(&dio);
   }

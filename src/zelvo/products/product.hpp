@@ -6,10 +6,10 @@
 
 #include "zelvo/analog/ai_module.hpp"
 #include "zelvo/analog/data_logger.hpp"
+#include "zelvo/catalogue/catalogue.hpp"
 #include "zelvo/core/console.hpp"
-#include "zelvo/dio/dio_module.hpp"
 #include "zelvo/core/device.hpp"
-#include "zelvo/products/catalogue.hpp"
+#include "zelvo/dio/dio_module.hpp"
 #include "zelvo/system/system_module.hpp"
 
 namespace zelvo {

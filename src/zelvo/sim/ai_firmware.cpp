@@ -37,17 +37,17 @@ AiFirmware::~AiFirmware() = default;
 void AiFirmware::install(Firmware& fw) {
   fw_ = &fw;
   const ProductSpec& prod = fw.product();
-  model_.koru = prod.class_name == "Koru";  // the one product with chip selects
   if (prod.ai) {
+    model_.chip_selects = prod.ai->chip_selects;
     model_.variable = prod.ai->ai_variable;
     model_.streams = true;
-    model_.wide = prod.has(ModuleId::AI24BitStreaming);
+    model_.wide = prod.ai->samples_24bit;
     model_.max_rate = prod.ai->ai_max_rate;
     model_.ratio = prod.ai->ai_ratio;
     for (const auto& entry : prod.ai->ai_dict) ports_[entry.first];
-  } else if (prod.ai24_dict) {
+  } else if (prod.ai24) {
     model_.offset_code = true;
-    for (const auto& entry : *prod.ai24_dict) ports_[entry.first];
+    for (const auto& entry : prod.ai24->ai_dict) ports_[entry.first];
   }
   if (model_.streams) streamer_ = std::make_unique<AiStreamer>(fw, mutex_, ports_, streamFormat());
   registerCommands(fw);
@@ -107,7 +107,7 @@ void AiFirmware::registerSettings(Firmware& fw) {
   });
   setting(kSetEnabledCs, kPortAndByte, [](AiFirmware& self, const Request& r, AiPort& p) {
     const unsigned value = r.payload[1];
-    if (self.model_.koru) {
+    if (self.model_.chip_selects) {
       if (value == 0 || (value & ~kAllChipSelects) != 0) return status::kAi;
       p.cs_mask = value;
     } else {
@@ -148,7 +148,7 @@ void AiFirmware::registerReads(Firmware& fw) {
     return onPort(r, kPortAndByte, [&](int, AiPort& p) {
       const int cs = r.payload[1];
       if (!validChipSelect(cs)) return answer(r, {r.payload[0], status::kAi});
-      const int channels = echo_cs || model_.koru ? kAiChannels : p.channels;
+      const int channels = echo_cs || model_.chip_selects ? kAiChannels : p.channels;
       return readOnDemand(r, p, cs, channels, echo_cs ? r.payload[1] : status::kOk);
     });
   };
@@ -196,7 +196,7 @@ Replies AiFirmware::startStreaming(const Request& r) {
   run.active = true;
   run.generation = p.stream.generation + 1;
   run.code = r.code;
-  run.chip_selects = model_.koru ? p.chipSelects() : std::vector<int>{0};
+  run.chip_selects = model_.chip_selects ? p.chipSelects() : std::vector<int>{0};
   run.rate = p.rate;
   run.channels = streamChannels(p);
   if (bounded) run.total = p.num_samples;
@@ -239,11 +239,11 @@ Replies AiFirmware::counters(int number, const AiPort& p) const {
 
 // --- model choices -------------------------------------------------------------------------------
 
-bool AiFirmware::validChipSelect(int cs) const { return model_.koru ? cs >= 0 && cs < kAiChipSelects : cs == 0; }
+bool AiFirmware::validChipSelect(int cs) const { return model_.chip_selects ? cs >= 0 && cs < kAiChipSelects : cs == 0; }
 
 int AiFirmware::readChannels(const AiPort& p) const { return model_.variable ? p.channels : kAiChannels; }
 
-int AiFirmware::streamChannels(const AiPort& p) const { return model_.koru ? kAiChannels : p.channels; }
+int AiFirmware::streamChannels(const AiPort& p) const { return model_.chip_selects ? kAiChannels : p.channels; }
 
 SampleFormat AiFirmware::readFormat(int port) const {
   if (model_.offset_code) return SampleFormat::offsetCode(port == 0 ? kAiOffsetScalePort0 : kAiOffsetScaleOther);
@@ -261,7 +261,7 @@ void AiFirmware::checkTarget(int port, int chip_select, int channel) const {
     throw std::invalid_argument("no analog input port " + std::to_string(port) + " (ports: " + portList(ports_) + ")");
   if (!validChipSelect(chip_select))
     throw std::invalid_argument("no chip select " + std::to_string(chip_select) + " (" +
-                                (model_.koru ? "0, 1 or 2" : "only 0 on this model") + ")");
+                                (model_.chip_selects ? "0, 1 or 2" : "only 0 on this model") + ")");
   if (channel != -1 && (channel < 0 || channel >= kAiChannels))
     throw std::invalid_argument("no channel " + std::to_string(channel) + " (0.." + std::to_string(kAiChannels - 1) + ")");
 }
@@ -296,7 +296,7 @@ AiPortStatus AiFirmware::status(int port) const {
   s.rate = p.rate;
   s.num_samples = p.num_samples;
   s.channels = p.channels;
-  s.chip_selects = model_.koru ? p.chipSelects() : std::vector<int>{0};
+  s.chip_selects = model_.chip_selects ? p.chipSelects() : std::vector<int>{0};
   s.trigger_mask = p.trigger_mask;
   s.streaming = p.stream.active;
   s.samples_streamed = p.stream.sent;

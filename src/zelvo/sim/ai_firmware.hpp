@@ -98,7 +98,7 @@ class AiFirmware final : public FirmwareModule {
 
  private:
   struct Model {
-    bool koru = false;         // three chip selects per port
+    bool chip_selects = false;  // three chip selects per port
     bool variable = false;     // _VARIABLE codes; streaming needs OPEN_AI
     bool streams = false;      // the configuration and stream commands
     bool wide = false;         // 24-bit two's complement counts

@@ -1,10 +1,8 @@
 #include "zelvo/sim/dio_firmware.hpp"
 
-#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 
 namespace zelvo::sim {
 namespace {
@@ -15,9 +13,6 @@ constexpr Byte kDioStatus = 50;       // pins busy with another function, or a d
 
 constexpr std::uint16_t kWholePort = 0xFFFF;
 constexpr int kPortBits = 16;
-
-// Products whose pin directions are wired in hardware.
-constexpr std::string_view kFixedDirectionProducts[] = {"TavraL", "TavraD", "PellorK1DSNK", "Koru", "AerisR3AOD"};
 
 std::uint16_t bitsOf(const std::vector<int>& pins) {
   std::uint16_t bits = 0;
@@ -44,14 +39,11 @@ std::optional<std::uint16_t> select(std::uint16_t pins, std::uint16_t mask) {
 void DioFirmware::install(Firmware& fw) {
   fw_ = &fw;
   const DIOData& dio = *fw.product().dio;
-  const std::string& name = fw.product().class_name;
-  const bool fixed = std::find(std::begin(kFixedDirectionProducts), std::end(kFixedDirectionProducts), name) !=
-                     std::end(kFixedDirectionProducts);
   for (const auto& [number, pins] : dio.di_dict) ports_[number].can_input = bitsOf(pins);
   for (const auto& [number, pins] : dio.do_dict) ports_[number].can_output = bitsOf(pins);
   for (auto& [number, p] : ports_) {
     p.pins = static_cast<std::uint16_t>(p.can_input | p.can_output);
-    if (fixed) p.now = DioWords{p.pins, static_cast<std::uint16_t>(p.can_output & ~p.can_input), 0};
+    if (dio.fixed_direction) p.now = DioWords{p.pins, static_cast<std::uint16_t>(p.can_output & ~p.can_input), 0};
     p.boot = p.now;
   }
 

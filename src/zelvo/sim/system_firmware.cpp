@@ -39,7 +39,7 @@ std::string taskList(const ProductSpec& prod) {
 
 void SystemFirmware::install(Firmware& fw) {
   fw_ = &fw;
-  slotted_ = fw.product().class_name == "Koru";
+  slotted_ = fw.product().system.slots;
   eraseEeprom();
   using namespace syscmd;
   auto route = [&](int code, Replies (SystemFirmware::*fn)(const Request&)) {
@@ -115,17 +115,16 @@ Replies SystemFirmware::getDriverInfo(const Request& req) const {
 
 Replies SystemFirmware::getDateTime(const Request& req) const {
   const DateTime t = fw_->rtcNow();
-  const int year_base = fw_->rtcYearFrom2000() ? 2000 : 1900;
-  return answer(req, {Byte(t.year - year_base), Byte(t.month), Byte(t.day), Byte(t.hour), Byte(t.minute),
+  return answer(req, {Byte(t.year - fw_->rtcYearBase()), Byte(t.month), Byte(t.day), Byte(t.hour), Byte(t.minute),
                       Byte(t.second)});
 }
 
 Replies SystemFirmware::setDateTime(const Request& req) {
   if (req.payload.size() < 6) return answer(req, {status::kParser});
   const auto& p = req.payload;
-  const DateTime t{1900 + p[0], p[1], p[2], p[3], p[4], p[5]};
-  // A clock that counts from 2000 cannot hold an earlier year.
-  const bool year_ok = !fw_->rtcYearFrom2000() || t.year >= 2000;
+  const DateTime t{kClockYearBase + p[0], p[1], p[2], p[3], p[4], p[5]};
+  // A clock that counts from a later year cannot hold an earlier one.
+  const bool year_ok = t.year >= fw_->rtcYearBase();
   if (!year_ok || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || !validTimeOfDay(t.hour, t.minute, t.second))
     return answer(req, {status::kRtc});
   fw_->setRtc(t);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "zelvo/catalogue/catalogue.hpp"
 #include "zelvo/core/call.hpp"
 
 namespace zelvo {
@@ -55,7 +56,8 @@ void checkKORUSlot(int slot);
 
 class SystemModule {
  public:
-  explicit SystemModule(Device& dev);
+  // The device is not needed: every operation gets it through its Call.
+  SystemModule(Device& dev, const SystemData& data);
 
   Op<std::vector<std::string>> getDriverInfo(Call& call);
   Op<std::string> getPythonVersion(Call& call);
@@ -104,7 +106,7 @@ class SystemModule {
     f(state_);
   }
 
-  Device& dev_;
+  const SystemData data_;
   mutable std::mutex m_;
   State state_;
 };

@@ -1,0 +1,124 @@
+#include "zelvo/catalogue/catalogue.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "zelvo/catalogue/tables.hpp"
+#include "zelvo/core/errors.hpp"
+
+namespace zelvo {
+namespace {
+
+struct ModuleName {
+  ModuleId id;
+  const char* name;
+};
+constexpr std::array kModuleNames = {
+    ModuleName{ModuleId::System, "SystemModule"},
+    ModuleName{ModuleId::DataLogger, "DataLogger"},
+    ModuleName{ModuleId::SystemAnalog, "SystemAnalogModule"},
+    ModuleName{ModuleId::Network, "NetworkModule"},
+    ModuleName{ModuleId::Wifi, "WifiModule"},
+    ModuleName{ModuleId::AI, "AIModule"},
+    ModuleName{ModuleId::AI24Bit, "AI24BitModule"},
+    ModuleName{ModuleId::AI24BitStreaming, "AI24BitStreamingModule"},
+    ModuleName{ModuleId::AO, "AOModule"},
+    ModuleName{ModuleId::AOStreaming, "AOStreamingModule"},
+    ModuleName{ModuleId::DIO, "DIOModule"},
+    ModuleName{ModuleId::PWM, "PWMModule"},
+    ModuleName{ModuleId::Counter, "CounterModule"},
+    ModuleName{ModuleId::Encoder, "EncoderModule"},
+    ModuleName{ModuleId::UART, "UARTModule"},
+    ModuleName{ModuleId::I2C, "I2CModule"},
+    ModuleName{ModuleId::SPI, "SPIModule"},
+    ModuleName{ModuleId::CAN, "CANModule"},
+    ModuleName{ModuleId::Thermocouple, "ThermocoupleModule"},
+    ModuleName{ModuleId::ThermalResistance, "ThermalResistanceModule"},
+    ModuleName{ModuleId::Relay, "RelayModule"},
+    ModuleName{ModuleId::DPOT, "DPOTModule"},
+    ModuleName{ModuleId::AHRS, "AHRSModule"},
+    ModuleName{ModuleId::SDCard, "SDCardModule"},
+    ModuleName{ModuleId::SNTP, "SNTPModule"},
+    ModuleName{ModuleId::MCX514, "MCX514Module"},
+    ModuleName{ModuleId::TMC5240, "TMC5240Module"},
+    ModuleName{ModuleId::Broadcast, "BroadcastModule"},
+};
+
+}  // namespace
+
+const char* moduleClassName(ModuleId m) {
+  for (const auto& row : kModuleNames)
+    if (row.id == m) return row.name;
+  return "";
+}
+
+std::span<const ModuleId> allModules() {
+  static const std::vector<ModuleId> ids = [] {
+    std::vector<ModuleId> v;
+    for (const auto& row : kModuleNames) v.push_back(row.id);
+    return v;
+  }();
+  return ids;
+}
+
+bool ProductSpec::has(ModuleId m) const {
+  if (m == ModuleId::System) return base != DeviceBase::None && base != DeviceBase::Broadcast;
+  return std::find(modules.begin(), modules.end(), m) != modules.end();
+}
+
+const std::vector<ProductSpec>& products() {
+  static const std::vector<ProductSpec> all = [] {
+    std::vector<ProductSpec> v = catalogue::productTable();
+    for (ProductSpec& p : v) catalogue::applyModelRules(p);
+    return v;
+  }();
+  return all;
+}
+
+const ProductSpec* findProduct(std::string_view class_name) {
+  for (const auto& p : products())
+    if (p.class_name == class_name) return &p;
+  return nullptr;
+}
+
+const ProductSpec& product(std::string_view class_name) {
+  if (const auto* p = findProduct(class_name)) return *p;
+  throw Error(Err::InputDataNotInRangeError, "Unknown product class '" + std::string(class_name) + "'.");
+}
+
+std::map<std::string, std::string> labelDict() {
+  std::map<std::string, std::string> m;
+  for (const auto& p : products()) m[p.class_name] = p.model;
+  return m;
+}
+
+std::vector<const PairMap*> pinReferenceMaps(const ProductSpec& p) {
+  std::vector<const PairMap*> out;
+  if (p.ai) out.push_back(&p.ai->ai_dict);
+  if (p.ai24) out.push_back(&p.ai24->ai_dict);
+  if (p.ao) out.push_back(&p.ao->ao_dict);
+  for (const auto* m : {&p.uart_dict, &p.I2C_dict, &p.SPI_dict, &p.can_dict, &p.thermal_dict, &p.ahrs_dict,
+                        &p.motion_dict, &p.tvst_dict})
+    if (*m) out.push_back(&**m);
+  return out;
+}
+
+std::vector<PortLayout> portLayout(const ProductSpec& p) {
+  std::map<int, int> pins;  // device port -> pin count
+  auto note = [&](int port, int pin) { pins[port] = std::max(pins[port], pin + 1); };
+  if (p.dio) {
+    for (const auto* map : {&p.dio->di_dict, &p.dio->do_dict})
+      for (const auto& [port, list] : *map) {
+        note(port, p.dio->dio_num_pins_per_port - 1);
+        for (int pin : list) note(port, pin);
+      }
+  }
+  for (const PairMap* m : pinReferenceMaps(p))
+    for (const auto& [port, refs] : *m)
+      for (const auto& [dev_port, pin] : refs) note(dev_port, pin);
+  std::vector<PortLayout> out;
+  for (const auto& [port, n] : pins) out.push_back({port, n});
+  return out;
+}
+
+}  // namespace zelvo
