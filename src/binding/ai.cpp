@@ -185,9 +185,7 @@ void bindStreamingCommon(nb::handle cls) {
 }  // namespace
 
 void bindAIModule(nb::handle cls) {
-  const ProductSpec& spec = product(nb::cast<std::string>(cls.attr("__name__")));
   bindStreamingCommon(cls);
-  if (spec.has(ModuleId::AI24BitStreaming)) return;  // the 24-bit streaming model has only the above
   property(cls, "ai_echo_cmd", [](Device& d) { return ai(d).echoCmd(); }, "Code of the on-demand read.");
   defOp<&AI::enableChannel>(cls, "AI_enableChannel", {"port", "channel"}, "Enables channels 0 to channel - 1.");
   OpSignature<2> cs;
@@ -204,6 +202,9 @@ void bindAIModule(nb::handle cls) {
   defOp<&AI::checkAIPinState>(cls, "_checkAIPinState", {"port", "allow_state"},
                               "True when every analog pin is in one of the allowed modes, else AIPortNotAvaliableError.");
 }
+
+// The 24-bit streaming model has the streaming members only.
+void bindAI24BitStreamingModule(nb::handle cls) { bindStreamingCommon(cls); }
 
 void bindAI24BitModule(nb::handle cls) {
   using A = AI24BitModule;

@@ -14,34 +14,15 @@ struct ModuleName {
   const char* name;
 };
 constexpr std::array kModuleNames = {
-    ModuleName{ModuleId::System, "SystemModule"},
-    ModuleName{ModuleId::DataLogger, "DataLogger"},
-    ModuleName{ModuleId::SystemAnalog, "SystemAnalogModule"},
-    ModuleName{ModuleId::Network, "NetworkModule"},
-    ModuleName{ModuleId::Wifi, "WifiModule"},
-    ModuleName{ModuleId::AI, "AIModule"},
-    ModuleName{ModuleId::AI24Bit, "AI24BitModule"},
-    ModuleName{ModuleId::AI24BitStreaming, "AI24BitStreamingModule"},
-    ModuleName{ModuleId::AO, "AOModule"},
-    ModuleName{ModuleId::AOStreaming, "AOStreamingModule"},
-    ModuleName{ModuleId::DIO, "DIOModule"},
-    ModuleName{ModuleId::PWM, "PWMModule"},
-    ModuleName{ModuleId::Counter, "CounterModule"},
-    ModuleName{ModuleId::Encoder, "EncoderModule"},
-    ModuleName{ModuleId::UART, "UARTModule"},
-    ModuleName{ModuleId::I2C, "I2CModule"},
-    ModuleName{ModuleId::SPI, "SPIModule"},
-    ModuleName{ModuleId::CAN, "CANModule"},
-    ModuleName{ModuleId::Thermocouple, "ThermocoupleModule"},
-    ModuleName{ModuleId::ThermalResistance, "ThermalResistanceModule"},
-    ModuleName{ModuleId::Relay, "RelayModule"},
-    ModuleName{ModuleId::DPOT, "DPOTModule"},
-    ModuleName{ModuleId::AHRS, "AHRSModule"},
-    ModuleName{ModuleId::SDCard, "SDCardModule"},
-    ModuleName{ModuleId::SNTP, "SNTPModule"},
-    ModuleName{ModuleId::MCX514, "MCX514Module"},
-    ModuleName{ModuleId::TMC5240, "TMC5240Module"},
-    ModuleName{ModuleId::Broadcast, "BroadcastModule"},
+#define ZELVO_MODULE(Id, Name, Data, Library, Binder, Firmware) ModuleName{ModuleId::Id, Name},
+#include "zelvo/catalogue/module_list.def"
+#undef ZELVO_MODULE
+};
+
+constexpr std::array kModuleIds = {
+#define ZELVO_MODULE(Id, Name, Data, Library, Binder, Firmware) ModuleId::Id,
+#include "zelvo/catalogue/module_list.def"
+#undef ZELVO_MODULE
 };
 
 }  // namespace
@@ -52,14 +33,7 @@ const char* moduleClassName(ModuleId m) {
   return "";
 }
 
-std::span<const ModuleId> allModules() {
-  static const std::vector<ModuleId> ids = [] {
-    std::vector<ModuleId> v;
-    for (const auto& row : kModuleNames) v.push_back(row.id);
-    return v;
-  }();
-  return ids;
-}
+std::span<const ModuleId> allModules() { return kModuleIds; }
 
 bool ProductSpec::has(ModuleId m) const {
   if (m == ModuleId::System) return base != DeviceBase::None && base != DeviceBase::Broadcast;

@@ -19,34 +19,9 @@ enum class DeviceBase { USB, ETH, Wifi, Broadcast, None };
 
 // Module classes a product mixes in (each in its blocking and awaitable form).
 enum class ModuleId {
-  System,
-  DataLogger,
-  SystemAnalog,
-  Network,
-  Wifi,
-  AI,
-  AI24Bit,
-  AI24BitStreaming,
-  AO,
-  AOStreaming,
-  DIO,
-  PWM,
-  Counter,
-  Encoder,
-  UART,
-  I2C,
-  SPI,
-  CAN,
-  Thermocouple,
-  ThermalResistance,
-  Relay,
-  DPOT,
-  AHRS,
-  SDCard,
-  SNTP,
-  MCX514,
-  TMC5240,
-  Broadcast,
+#define ZELVO_MODULE(Id, Name, Data, Library, Binder, Firmware) Id,
+#include "zelvo/catalogue/module_list.def"
+#undef ZELVO_MODULE
 };
 
 // The module's class name ("SystemModule", "DataLogger", "AIModule", ...).
@@ -121,7 +96,7 @@ struct ProductSpec {
   DeviceBase base = DeviceBase::None;
   std::vector<ModuleId> modules;  // besides SystemModule, which every device has
 
-  // Each module's slice of the construction data.
+  // Each module's slice (module_list.def names the member a module receives).
   SystemData system;
   std::optional<AIData> ai;      // AIModule or AI24BitStreamingModule
   std::optional<AI24Data> ai24;  // AI24BitModule
@@ -129,6 +104,8 @@ struct ProductSpec {
   std::optional<DIOData> dio;
   std::optional<PairMap> uart_dict, I2C_dict, SPI_dict, can_dict;
   std::optional<PairMap> thermal_dict, ahrs_dict, motion_dict, tvst_dict;
+  // The slice of a module without construction data.
+  static constexpr std::nullopt_t no_data = std::nullopt;
 
   bool has(ModuleId m) const;
 };
