@@ -8,6 +8,7 @@
 #include "binding/bindings.hpp"
 #include "binding/errors.hpp"
 #include "binding/modules.hpp"
+#include "binding/property.hpp"
 #include "binding/pyconv.hpp"
 #include "zelvo/products/product.hpp"
 
@@ -80,10 +81,10 @@ void addConstructionData(nb::handle cls, const ProductSpec& p) {
   for (auto [name, value] : constructionData(p)) {
     if (PySequence_Contains(own.ptr(), name.ptr()) == 1) continue;  // a module keeps it up to date (e.g. ai_num_channels)
     nb::object v = nb::borrow(value);
-    nb::setattr(cls, nb::cast<std::string>(name).c_str(),
-                nb::handle(reinterpret_cast<PyObject*>(&PyProperty_Type))(
-                    nb::cpp_function([v](nb::handle) { return nb::module_::import_("copy").attr("deepcopy")(v); },
-                                     nb::is_method())));
+    setProperty(cls, nb::cast<std::string>(name).c_str(),
+                nb::cpp_function([v](nb::handle) { return nb::module_::import_("copy").attr("deepcopy")(v); },
+                                 nb::is_method()),
+                nb::none(), nullptr);
   }
 }
 
