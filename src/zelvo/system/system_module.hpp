@@ -36,8 +36,11 @@ inline constexpr int RTC_STOP_ALARM = 2213;
 inline constexpr int RTC_GET_ALARM_STATE = 2214;
 inline constexpr int RTC_GET_ALARM_CONFIG = 2215;
 
-// The library version reported by Sys_getPythonVersion.
-inline constexpr const char* kLibraryVersion = "3.1.2";
+// The library version reported by Sys_getPythonVersion: the package's, which the build passes in.
+#ifndef ZELVO_VERSION
+#error "ZELVO_VERSION (the package version) is defined by the build"
+#endif
+inline constexpr const char* kLibraryVersion = ZELVO_VERSION;
 
 // Slot modes of the modular controller and pin modes, by number.
 enum SlotMode { kIdle = 0, kDI = 1, kDO = 2, kDIO = 3, kMotion = 4, kAIO = 5, kSwitch = 6 };
