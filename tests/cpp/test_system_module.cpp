@@ -4,6 +4,7 @@
 
 #include <tuple>
 
+#include "support/as_text.hpp"
 #include "support/bench.hpp"
 #include "zelvo/system/system_module.hpp"
 
@@ -15,19 +16,7 @@ using zelvo::Op;
 using zelvo::SystemModule;
 using namespace std::chrono_literals;
 
-std::string format(std::string s) { return s; }
-std::string format(int v) { return std::to_string(v); }
-template <class T>
-std::string format(const std::vector<T>& items) {
-  std::string out;
-  for (const auto& i : items) out += (out.empty() ? "" : ",") + format(i);
-  return out;
-}
-// The result of an operation as text, so that one table holds operations of every result type.
-template <class T>
-Op<std::string> asText(Op<T> op) {
-  co_return format(co_await std::move(op));
-}
+using ztest::asText;
 
 struct SysCase {
   const char* name;
