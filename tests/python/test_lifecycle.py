@@ -174,7 +174,7 @@ def test_stream_packets_reach_the_stream_pool(attach, product):
 
 
 EXIT_WITHOUT_CLOSE = """
-import asyncio, sys, threading, pyzelvo
+import asyncio, sys, threading, time, pyzelvo
 from pyzelvo import sim
 emu = sim.Emulator()
 eth, wifi = emu.add("TavraA"), emu.add("AerisR3A")
@@ -185,6 +185,9 @@ print(a.Sys_getSerialNumber(), asyncio.run(b.Sys_getSerialNumber_async()))
 if sys.argv[1] == "pending":  # a daemon thread still waits for a reply when the program ends
     eth.ignore_first(122, 100)
     threading.Thread(target=a.Sys_getSerialNumber, daemon=True).start()
+    end = time.monotonic() + 2
+    while eth.request_count(122) < 2 and time.monotonic() < end:  # its request is out: it waits
+        time.sleep(0.001)
 print("END")
 """
 
