@@ -24,7 +24,7 @@ from .modules import *  # noqa: F401,F403  (the module classes)
 
 PKG_NAME = "pyzelvo"
 PKG_FULL_NAME = "Zelvo Python driver"
-__version__ = "3.1.2"
+__version__: str = _core.__version__  # pyproject.toml's, built into the core
 
 # Everything public of the core: device and product classes, clients, helpers, constants.
 _CORE_NAMES = [n for n in dir(_core) if not n.startswith("_") and n not in ("sim", "error_table")]

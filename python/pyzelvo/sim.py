@@ -13,14 +13,18 @@ retries and time-outs::
         wifi = emu.add("AerisR3A")                # Wi-Fi: command and data channel
         print(wifi.port, wifi.data_port)
         dev.ignore_first(122, 2)                  # two GET_SERIAL_NUMBER requests go unanswered
-        dio = emu.add("TavraEXD")                 # digital I/O: drive inputs, watch outputs
-        dio.set_input(2, 5, 1)                    # pin 5 of port 2 sees a high level
-        dio.outputs(0)                            # levels port 0 drives, bit n = pin n
-        dio.dio_words(0)                          # (enabled, direction, state) words
-        dev.ai_set_waveform(0, "square", 2.0, 50.0)  # analog input 0 sees a +-2 V, 50 Hz square
-        dev.ai_next_read(0)                       # raw counts the next on-demand read returns
-        dev.ai_state(0)                           # AI settings the host made, stream progress
-        dev.ai_unthrottled = True                 # streams go as fast as the reader takes them
+        exd = emu.add("TavraEXD")                 # digital I/O: drive inputs, watch outputs
+        exd.dio.set_input(2, 5, 1)                # pin 5 of port 2 sees a high level
+        exd.dio.outputs(0)                        # levels port 0 drives, bit n = pin n
+        exd.dio.words(0)                          # (enabled, direction, state) words
+        dev.ai.set_waveform(0, "square", 2.0, 50.0)  # analog input 0 sees a +-2 V, 50 Hz square
+        dev.ai.next_read(0)                       # raw counts the next on-demand read returns
+        dev.ai.state(0)                           # AI settings the host made, stream progress
+        dev.ai.unthrottled = True                 # streams go as fast as the reader takes them
+
+The peripheral controls are grouped by peripheral (``dev.dio``, ``dev.ai``); their earlier flat
+names (``set_input``, ``outputs``, ``dio_words``, ``ai_set_waveform``, ``ai_state``, ...) remain
+as aliases.
 
 USB products can also be served over USB, through the shim library that
 :func:`usb_library_path` names; a process that loads it as its libusb-1.0 (environment
@@ -54,6 +58,10 @@ _sim = _core.sim
 EmulatedDevice = _sim.EmulatedDevice
 #: One emulated device on USB; returned by :meth:`Emulator.add` with ``usb=True``.
 EmulatedUsbDevice = _sim.EmulatedUsbDevice
+#: The digital I/O controls of a device (``dev.dio``).
+DioControls = _sim.DioControls
+#: The analog-input controls of a device (``dev.ai``).
+AiControls = _sim.AiControls
 
 #: Ports a Wi-Fi device listens on out of the box (command channel, data channel).
 WIFI_PAIR_PORTS = (7, 1336)
@@ -62,6 +70,8 @@ __all__ = [
     "Emulator",
     "EmulatedDevice",
     "EmulatedUsbDevice",
+    "DioControls",
+    "AiControls",
     "WIFI_PAIR_PORTS",
     "products",
     "usb_products",

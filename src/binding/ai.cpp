@@ -4,7 +4,6 @@
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
-
 #include "binding/modules.hpp"
 #include "binding/ops.hpp"
 #include "zelvo/analog/ai_module.hpp"
@@ -75,19 +74,6 @@ void requireNumpy() {
   }
 }
 
-template <class F>
-void method(nb::handle cls, const char* name, F&& fn, const char* sig, const char* doc) {
-  nb::setattr(cls, name, nb::cpp_function(std::forward<F>(fn), nb::scope(cls), nb::name(name), nb::is_method(),
-                                          nb::sig(sig), doc));
-}
-
-template <class F>
-void property(nb::handle cls, const char* name, F&& get, const char* doc) {
-  nb::setattr(cls, name,
-              nb::handle(reinterpret_cast<PyObject*>(&PyProperty_Type))(
-                  nb::cpp_function(std::forward<F>(get), nb::is_method()), nb::none(), nb::none(), doc));
-}
-
 const nb::object kRequired;
 
 // Operations and state shared by the 16-bit and the 24-bit streaming module.
@@ -116,79 +102,57 @@ void bindStreamingCommon(nb::handle cls) {
   defOpWith<&readStreamingArray>(cls, "AI_readStreamingArray", array,
                                  "AI_readStreaming as a numpy array (rows x channels, float64), filled straight from "
                                  "the queues.");
-  method(
-      cls, "AI_getDroppedSamples", [](Device& d, nb::handle port) { return ai(d).droppedSamples(Arg<int>::from(port, "port")); },
-      "def AI_getDroppedSamples(self, port: int) -> int",
+  defCheck<&AI::droppedSamples>(
+      cls, "AI_getDroppedSamples", {"port"},
       "Samples of the port dropped so far because its signal queue was full (the application read too slowly).");
 
   // Checks and bookkeeping.
-  method(cls, "_checkAIPort", [](Device& d, nb::handle port) { ai(d).checkPort(Arg<int>::from(port, "port")); return true; },
-         "def _checkAIPort(self, port: int) -> bool", "AIPortNotAvaliableError unless the port has analog inputs.");
-  method(cls, "_checkAIMode", [](Device&, nb::handle mode) { AI::checkMode(Arg<int>::from(mode, "mode")); return true; },
-         "def _checkAIMode(self, mode: int) -> bool", "AIModeNotAvaliableError unless mode is 0, 1 or 2.");
-  method(cls, "_checkAIChannel",
-         [](Device&, nb::handle ch) { AI::checkChannel(Arg<int>::from(ch, "channel")); return true; },
-         "def _checkAIChannel(self, channel: int) -> bool", "AIChannelNotAvaliableError unless 1 to 8.");
-  method(cls, "_checkAIChipSelect",
-         [](Device&, nb::handle cs) { AI::checkChipSelect(Arg<std::int64_t>::from(cs, "chip_select")); return true; },
-         "def _checkAIChipSelect(self, chip_select: int) -> bool", "AICSNotAvaliableError unless 0, 1 or 2.");
-  method(cls, "_checkAITriggerMode",
-         [](Device&, nb::handle mode) { AI::checkTriggerMode(Arg<int>::from(mode, "mode")); return true; },
-         "def _checkAITriggerMode(self, mode: int) -> bool", "AITriggerModeNotAvaliableError unless 0 to 6.");
-  method(cls, "_ckeckAISamplingRate",
-         [](Device& d, nb::handle port, nb::handle rate) {
-           ai(d).checkSamplingRate(Arg<int>::from(port, "port"), Arg<double>::from(rate, "sampling_rate"));
-           return true;
-         },
-         "def _ckeckAISamplingRate(self, port: int, sampling_rate: float) -> bool",
-         "AIRateNotVaildError when the rate is above the model's limit.");
-  method(cls, "_convertAITriggerModeToMask",
-         [](Device&, nb::handle mode) { return AI::triggerModeToMask(Arg<int>::from(mode, "mode")); },
-         "def _convertAITriggerModeToMask(self, mode: int) -> int", "The trigger sources of a mode as a 3-bit mask.");
-  method(cls, "_AI_changePortToIndex",
-         [](Device& d, nb::handle port, nb::handle cs) -> nb::object {
-           auto i = ai(d).changePortToIndex(Arg<int>::from(port, "port"), Arg<int>::from(cs, "chip_select"));
-           return i ? nb::object(nb::int_(*i)) : nb::object(nb::none());
-         },
-         "def _AI_changePortToIndex(self, port: int, chip_select: int) -> int | None",
-         "Position of (port, chip select) in the queue lists (None: it has none).");
-  method(cls, "_AI_getPinMapPort", [](Device& d) { return ai(d).pinMapPorts(); },
-         "def _AI_getPinMapPort(self) -> list[int]", "The device pin-map ports that carry analog inputs.");
-  method(cls, "_AI_free", [](Device& d) { ai(d).free(); }, "def _AI_free(self) -> None",
-         "Ends stream conversion for good (the product's close runs it).");
+  defCheck<&AI::checkPort>(cls, "_checkAIPort", {"port"}, "AIPortNotAvaliableError unless the port has analog inputs.");
+  defCheck<&AI::checkMode>(cls, "_checkAIMode", {"mode"}, "AIModeNotAvaliableError unless mode is 0, 1 or 2.");
+  defCheck<&AI::checkChannel>(cls, "_checkAIChannel", {"channel"}, "AIChannelNotAvaliableError unless 1 to 8.");
+  defCheck<&AI::checkChipSelect>(cls, "_checkAIChipSelect", {"chip_select"}, "AICSNotAvaliableError unless 0, 1 or 2.");
+  defCheck<&AI::checkTriggerMode>(cls, "_checkAITriggerMode", {"mode"}, "AITriggerModeNotAvaliableError unless 0 to 6.");
+  defCheck<&AI::checkSamplingRate>(cls, "_ckeckAISamplingRate", {"port", "sampling_rate"},
+                                   "AIRateNotVaildError when the rate is above the model's limit.");
+  defCheck<&AI::triggerModeToMask>(cls, "_convertAITriggerModeToMask", {"mode"},
+                                   "The trigger sources of a mode as a 3-bit mask.");
+  defCheck<&AI::changePortToIndex>(cls, "_AI_changePortToIndex", {"port", "chip_select"},
+                                   "Position of (port, chip select) in the queue lists (None: it has none).");
+  defCheck<&AI::pinMapPorts>(cls, "_AI_getPinMapPort", {}, "The device pin-map ports that carry analog inputs.");
+  defCheck<&AI::free>(cls, "_AI_free", {}, "Ends stream conversion for good (the product's close runs it).");
 
   // State.
-  property(cls, "ai_num_channels", [](Device& d) { return ai(d).numChannels(); }, "Channels per sample.");
-  property(cls, "ai_strm_cmd", [](Device& d) { return ai(d).streamCmd(); }, "Code of the stream packets.");
-  property(cls, "ai_mode", [](Device& d) { return ai(d).mode(); }, "Last mode set by AI_setMode.");
-  property(cls, "ai_open_flag", [](Device& d) { return ai(d).isOpen(); }, "True while the module is open.");
-  property(cls, "ai_killed", [](Device& d) { return ai(d).killed(); }, "True once _AI_free has run.");
-  property(cls, "chip_select_p0", [](Device& d) { return ai(d).chipSelects(0); }, "Enabled chip selects of port 0.");
-  property(cls, "chip_select_p1", [](Device& d) { return ai(d).chipSelects(1); }, "Enabled chip selects of port 1.");
-  property(cls, "chip_select_p3", [](Device& d) { return ai(d).chipSelects(3); }, "Enabled chip selects of port 3.");
-  property(cls, "ai_data_queue_list",
-           [](Device& d) {
-             nb::list out;
-             for (const auto& k : ai(d).dataQueueKeys()) out.append(d.streams().queue(k));
-             return out;
-           },
-           "The raw stream queues the module reads (packets wait there while the module is closed).");
-  property(cls, "ai_signal_queue_list",
-           [](Device& d) {
-             nb::list out;
-             for (const auto& q : ai(d).signalQueues()) out.append(q);
-             return out;
-           },
-           "The queues of converted samples, one per (port, chip select).");
+  defState<&AI::numChannels>(cls, "ai_num_channels", "Channels per sample.");
+  defState<&AI::streamCmd>(cls, "ai_strm_cmd", "Code of the stream packets.");
+  defState<&AI::mode>(cls, "ai_mode", "Last mode set by AI_setMode.");
+  defState<&AI::isOpen>(cls, "ai_open_flag", "True while the module is open.");
+  defState<&AI::killed>(cls, "ai_killed", "True once _AI_free has run.");
+  defState<AI>(cls, "chip_select_p0", [](const AI& a) { return a.chipSelects(0); }, "Enabled chip selects of port 0.");
+  defState<AI>(cls, "chip_select_p1", [](const AI& a) { return a.chipSelects(1); }, "Enabled chip selects of port 1.");
+  defState<AI>(cls, "chip_select_p3", [](const AI& a) { return a.chipSelects(3); }, "Enabled chip selects of port 3.");
+  defState<Device>(
+      cls, "ai_data_queue_list",
+      [](Device& d) {
+        nb::list out;
+        for (const auto& k : ai(d).dataQueueKeys()) out.append(d.streams().queue(k));
+        return out;
+      },
+      "The raw stream queues the module reads (packets wait there while the module is closed).");
+  defState<AI>(
+      cls, "ai_signal_queue_list",
+      [](const AI& a) {
+        nb::list out;
+        for (const auto& q : a.signalQueues()) out.append(q);
+        return out;
+      },
+      "The queues of converted samples, one per (port, chip select).");
 }
 
 }  // namespace
 
 void bindAIModule(nb::handle cls) {
-  const ProductSpec& spec = product(nb::cast<std::string>(cls.attr("__name__")));
   bindStreamingCommon(cls);
-  if (spec.has(ModuleId::AI24BitStreaming)) return;  // the 24-bit streaming model has only the above
-  property(cls, "ai_echo_cmd", [](Device& d) { return ai(d).echoCmd(); }, "Code of the on-demand read.");
+  defState<&AI::echoCmd>(cls, "ai_echo_cmd", "Code of the on-demand read.");
   defOp<&AI::enableChannel>(cls, "AI_enableChannel", {"port", "channel"}, "Enables channels 0 to channel - 1.");
   OpSignature<2> cs;
   cs.names = {"slot", "chip_select"};
@@ -205,14 +169,15 @@ void bindAIModule(nb::handle cls) {
                               "True when every analog pin is in one of the allowed modes, else AIPortNotAvaliableError.");
 }
 
+// The 24-bit streaming model has the streaming members only.
+void bindAI24BitStreamingModule(nb::handle cls) { bindStreamingCommon(cls); }
+
 void bindAI24BitModule(nb::handle cls) {
   using A = AI24BitModule;
   defOp<&A::open>(cls, "AI_open", {"port"}, "Returns 0 (the 24-bit inputs need no opening).");
   defOp<&A::close>(cls, "AI_close", {"port"}, "Returns 0.");
   defOp<&A::readOnDemand>(cls, "AI_readOnDemand", {"port"}, "Eight values of the port on the model's full scale.");
-  method(cls, "_checkAIPort",
-         [](Device& d, nb::handle port) { moduleOf<A>(d).checkPort(Arg<int>::from(port, "port")); return true; },
-         "def _checkAIPort(self, port: int) -> bool", "AIPortNotAvaliableError unless the port has analog inputs.");
+  defCheck<&A::checkPort>(cls, "_checkAIPort", {"port"}, "AIPortNotAvaliableError unless the port has analog inputs.");
 }
 
 void bindSignalQueue(nb::module_& m) {

@@ -90,8 +90,10 @@ bool verboseArg(nb::handle h) { return Arg<bool>::from(h, "verbose"); }
 // The transport bases: built from a model text, and disconnected, with `verbose` checked like
 // every other argument.
 template <class Cls>
-void bindBase(Cls& cls, const char* model, bool own_disconnect = true) {
+void bindBase(Cls& cls, const char* model, const char* disconnect_doc) {
   using D = typename Cls::Type;
+  const std::string init_sig =
+      std::string("def __init__(self, model: str = '") + model + "', verbose: bool = True) -> None";
   cls.def(
       "__init__",
       [](D* self, nb::handle model_text, nb::handle verbose) {
@@ -100,8 +102,8 @@ void bindBase(Cls& cls, const char* model, bool own_disconnect = true) {
         Unlocked release;
         new (self) D(m, v);
       },
-      nb::arg("model").none() = model, nb::arg("verbose").none() = true);
-  if (own_disconnect)
+      nb::arg("model").none() = model, nb::arg("verbose").none() = true, nb::sig(init_sig.c_str()));
+  if (disconnect_doc)
     cls.def(
         "disconnect",
         [](D& d, nb::handle verbose) {
@@ -110,7 +112,7 @@ void bindBase(Cls& cls, const char* model, bool own_disconnect = true) {
           d.disconnect(v);
         },
         nb::arg("verbose").none() = true, nb::sig("def disconnect(self, verbose: bool = True) -> None"),
-        "Stops reading and closes the connection (the print says so when verbose).");
+        disconnect_doc);
 }
 
 template <class Cls>
@@ -440,7 +442,7 @@ void bindDevices(nb::module_& m) {
   bindPacket(device);
 
   auto usb = nb::class_<USBDevice, Device>(m, "USBDevice", "A device on USB.");
-  bindBase(usb, "USBDevice");
+  bindBase(usb, "USBDevice", "Stops reading and releases the USB device.");
   usb.def(
           "connect",
           [](USBDevice& d, nb::handle serial, nb::handle verbose) {
@@ -457,7 +459,7 @@ void bindDevices(nb::module_& m) {
       .def_prop_ro("client_cmd", &USBDevice::client, "The USB client (None while disconnected).");
 
   auto network = nb::class_<NetworkDevice, Device>(m, "NetworkDevice", "A device on TCP.");
-  bindBase(network, "NetworkDevice");
+  bindBase(network, "NetworkDevice", "Stops reading and closes the connection.");
   network.def(
           "connect",
           [](NetworkDevice& d, nb::handle ip, nb::handle port, nb::handle verbose) {
@@ -476,10 +478,10 @@ void bindDevices(nb::module_& m) {
       .def_prop_ro("client_cmd", &NetworkDevice::client, "The command channel's TCP client.");
 
   auto eth = nb::class_<ETHDevice, NetworkDevice>(m, "ETHDevice", "A device on Ethernet.");
-  bindBase(eth, "ETHDevice", false);
+  bindBase(eth, "ETHDevice", nullptr);
 
   auto wifi = nb::class_<WifiDevice, NetworkDevice>(m, "WifiDevice", "A device on Wi-Fi: a command and a data channel.");
-  bindBase(wifi, "WifiDevice");
+  bindBase(wifi, "WifiDevice", "Closes both channels.");
   wifi.def(
           "connect",
           [](WifiDevice& d, nb::handle ip, nb::handle port1, nb::handle port2, nb::handle verbose) {
@@ -499,7 +501,7 @@ void bindDevices(nb::module_& m) {
       .def_prop_ro("client_data", &WifiDevice::dataClient, "The data channel's TCP client.");
 
   auto broadcast = nb::class_<BroadcastDevice, Device>(m, "BroadcastDevice", "The discovery handle: a UDP socket for answers.");
-  bindBase(broadcast, "BroadcastDevice");
+  bindBase(broadcast, "BroadcastDevice", "Closes the answer socket.");
   broadcast.def(
           "connect",
           [](BroadcastDevice& d, nb::handle verbose, nb::handle host, nb::handle port) {

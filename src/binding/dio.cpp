@@ -1,7 +1,4 @@
 // The digital I/O module's operations and checks.
-#include <nanobind/nanobind.h>
-#include <nanobind/stl/vector.h>
-
 #include "binding/modules.hpp"
 #include "binding/ops.hpp"
 #include "zelvo/dio/dio_module.hpp"
@@ -11,38 +8,15 @@ namespace {
 
 void bindChecks(nb::handle cls) {
   using D = DIOModule;
-  auto method = [&](const char* name, auto fn, const char* sig, const char* doc, auto... args) {
-    nb::setattr(cls, name,
-                nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(), nb::arg(args).none()..., nb::sig(sig), doc));
-  };
-  auto port = [](nb::handle h) { return Arg<int>::from(h, "port"); };
-  auto pin = [](nb::handle h) { return Arg<PinSelection>::from(h, "pin"); };
-  method(
-      "_checkDIPort", [port](Device& d, nb::handle p) { return moduleOf<D>(d).checkDIPort(port(p)); },
-      "def _checkDIPort(self, port: int) -> bool", "True, or DIPortNotAvaliableError when the input map has no such port.",
-      "port");
-  method(
-      "_checkDOPort", [port](Device& d, nb::handle p) { return moduleOf<D>(d).checkDOPort(port(p)); },
-      "def _checkDOPort(self, port: int) -> bool", "True, or DOPortNotAvaliableError when the output map has no such port.",
-      "port");
-  method(
-      "_checkDIPortAndPin",
-      [port, pin](Device& d, nb::handle p, nb::handle sel) { return moduleOf<D>(d).checkDIPortAndPin(port(p), pin(sel)); },
-      "def _checkDIPortAndPin(self, port: int, pin: int | list[int]) -> bool",
-      "True, or DIPortNotAvaliableError / PinsNotExistError when the input map lacks the port or a pin.", "port", "pin");
-  method(
-      "_checkDOPortAndPin",
-      [port, pin](Device& d, nb::handle p, nb::handle sel) { return moduleOf<D>(d).checkDOPortAndPin(port(p), pin(sel)); },
-      "def _checkDOPortAndPin(self, port: int, pin: int | list[int]) -> bool",
-      "True, or DOPortNotAvaliableError / PinsNotExistError when the output map lacks the port or a pin.", "port", "pin");
-  method(
-      "_getPinIndexInInt", [pin](Device&, nb::handle sel) { return pinIndexMask(pin(sel)); },
-      "def _getPinIndexInInt(self, pin: int | list[int]) -> int",
-      "The pin selection as a bitmask (PinsNotExistError for negative pins).", "pin");
-  method(
-      "_getPinIndexInList", [pin](Device&, nb::handle sel) { return pinIndexList(pin(sel)); },
-      "def _getPinIndexInList(self, pin: int | list[int]) -> list[int]",
-      "The pin selection as a list of indices (PinsNotExistError for negative pins).", "pin");
+  defCheck<&D::checkDIPort>(cls, "_checkDIPort", {"port"}, "True, or DIPortNotAvaliableError when the input map has no such port.");
+  defCheck<&D::checkDOPort>(cls, "_checkDOPort", {"port"}, "True, or DOPortNotAvaliableError when the output map has no such port.");
+  defCheck<&D::checkDIPortAndPin>(cls, "_checkDIPortAndPin", {"port", "pin"},
+                                  "True, or DIPortNotAvaliableError / PinsNotExistError when the input map lacks the port or a pin.");
+  defCheck<&D::checkDOPortAndPin>(cls, "_checkDOPortAndPin", {"port", "pin"},
+                                  "True, or DOPortNotAvaliableError / PinsNotExistError when the output map lacks the port or a pin.");
+  defCheck<&pinIndexMask>(cls, "_getPinIndexInInt", {"pin"}, "The pin selection as a bitmask (PinsNotExistError for negative pins).");
+  defCheck<&pinIndexList>(cls, "_getPinIndexInList", {"pin"},
+                          "The pin selection as a list of indices (PinsNotExistError for negative pins).");
 }
 
 void bindLowLevel(nb::handle cls) {

@@ -220,77 +220,96 @@ void prepare() {
   nb::register_exception_translator(&translateLoggerErrors);
 }
 
+// The arguments of the logger's members, each converted where the call arrives: a path, and
+// rows made by one of the conversions above, with the Python type the signature shows.
+struct FsPath {
+  std::string path;
+};
+template <RowsOf Convert, const char* PyName>
+struct Rows {
+  CsvRows rows;
+};
+constexpr char kRowType[] = "collections.abc.Sequence[typing.Any]";
+constexpr char kRowOrArrayType[] = "collections.abc.Sequence[typing.Any] | numpy.typing.NDArray[typing.Any]";
+constexpr char kValueType[] = "typing.Any";
+constexpr char kRowsOrArrayType[] =
+    "collections.abc.Sequence[collections.abc.Sequence[typing.Any]] | numpy.typing.NDArray[typing.Any]";
+// The text of a path the logger keeps (None when it has none).
+struct PathText {
+  std::optional<std::string> path;
+};
+
+}  // namespace
+
+template <>
+struct Arg<FsPath> {
+  static constexpr const char* pyName = "str | os.PathLike[str]";
+  static FsPath from(nb::handle h, const char*) { return FsPath{fsPath(h)}; }
+};
+template <RowsOf Convert, const char* PyName>
+struct Arg<Rows<Convert, PyName>> {
+  static constexpr const char* pyName = PyName;
+  static Rows<Convert, PyName> from(nb::handle h, const char* name) { return {Convert(h.ptr(), name)}; }
+};
+template <>
+struct Result<PathText> {
+  static constexpr const char* pyName = "str | None";
+  static nb::object to(const PathText& p) { return pathText(p.path); }
+};
+
+namespace {
+
+int openFile(Device& d, FsPath filename, bool clear_old, bool verbose) {
+  moduleOf<DataLogger>(d).openFile(filename.path, !clear_old, verbose);
+  return kDone;
+}
+
+template <class R>
+int queue(Device& d, R rows) {
+  moduleOf<DataLogger>(d).write(std::move(rows.rows));
+  return kDone;
+}
+
+int closeLogger(Device& d, bool verbose) {
+  moduleOf<DataLogger>(d).close(verbose);
+  return kDone;
+}
+
 }  // namespace
 
 void bindDataLogger(nb::handle cls) {
   prepare();
-  auto method = [&](const char* name, auto fn, auto... extra) {
-    nb::setattr(cls, name, nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(), extra...));
-  };
-  auto attribute = [&](const char* name, auto get, const char* sig, const char* doc) {
-    nb::setattr(cls, name,
-                nb::handle(reinterpret_cast<PyObject*>(&PyProperty_Type))(
-                    nb::cpp_function([get](Device& d) { return get(moduleOf<DataLogger>(d)); }, nb::is_method(),
-                                     nb::sig(sig)),
-                    nb::none(), nb::none(), doc));
-  };
-
-  method(
-      "Logger_openFile",
-      [](Device& d, nb::handle filename, nb::handle clear_old, nb::handle verbose) {
-        const std::string path = fsPath(filename);
-        const bool clear = Arg<bool>::from(clear_old, "clear_old");
-        const bool loud = Arg<bool>::from(verbose, "verbose");
-        moduleOf<DataLogger>(d).openFile(path, !clear, loud);
-        return kDone;
-      },
-      nb::arg("filename").none(), nb::arg("clear_old").none() = true, nb::arg("verbose").none() = true,
-      nb::sig("def Logger_openFile(self, filename: str | os.PathLike[str], clear_old: bool = True, "
-              "verbose: bool = True) -> int"),
+  OpSignature<3> open({"filename", "clear_old", "verbose"});
+  open.defaults = {nb::object(), nb::bool_(true), nb::bool_(true)};
+  defCheckWith<&openFile>(
+      cls, "Logger_openFile", open,
       "Opens the CSV file the rows go to (replacing its contents, or appending when clear_old is false)\n"
       "and prints 'Opened file name: (filename)' when verbose. Rows queued before the first file is\n"
       "opened are written to it; a file already open is closed once its queued rows are written.\n"
       "OSError (FileNotFoundError, PermissionError, ...) when the file cannot be opened.");
   // The write operations: each turns its argument into rows and queues them.
-  auto queueing = [&](const char* name, const char* arg, RowsOf convert, const char* sig, const char* doc) {
-    method(
-        name,
-        [arg, convert](Device& d, nb::handle value) {
-          moduleOf<DataLogger>(d).write(convert(value.ptr(), arg));
-          return kDone;
-        },
-        nb::arg(arg).none(), nb::sig(sig), doc);
-  };
-  queueing("Logger_writeHeader", "header", &oneRow,
-           "def Logger_writeHeader(self, header: collections.abc.Sequence[typing.Any]) -> int",
-           "Queues a header row (as Logger_writeList).");
-  queueing("Logger_writeList", "value_list", &oneRow,
-           "def Logger_writeList(self, value_list: collections.abc.Sequence[typing.Any] | "
-           "numpy.typing.NDArray[typing.Any]) -> int",
-           "Queues one row: a list, tuple or numpy array of str, numbers, bools or None (an empty field).");
-  queueing("Logger_writeValue", "value", &oneValue, "def Logger_writeValue(self, value: typing.Any) -> int",
-           "Queues a row of one value.");
-  queueing("Logger_write2DList", "value_mat", &manyRows,
-           "def Logger_write2DList(self, value_mat: collections.abc.Sequence[collections.abc.Sequence[typing.Any]] | "
-           "numpy.typing.NDArray[typing.Any]) -> int",
-           "Queues rows (a list of rows, or a 2-D numpy array), written together and in order. Returns at\n"
-           "once; nothing is written when a value cannot be logged (InputTypeNotCorrectError).");
-  method(
-      "_Logger_close",
-      [](Device& d, nb::handle verbose) {
-        moduleOf<DataLogger>(d).close(Arg<bool>::from(verbose, "verbose"));
-        return kDone;
-      },
-      nb::arg("verbose").none() = true, nb::sig("def _Logger_close(self, verbose: bool = True) -> int"),
-      "Writes every queued row, closes the file and ends the writer thread (close() does this too);\n"
-      "later writes raise ValueError. A second call does nothing.");
+  defCheck<&queue<Rows<&oneRow, kRowType>>>(cls, "Logger_writeHeader", {"header"},
+                                            "Queues a header row (as Logger_writeList).");
+  defCheck<&queue<Rows<&oneRow, kRowOrArrayType>>>(
+      cls, "Logger_writeList", {"value_list"},
+      "Queues one row: a list, tuple or numpy array of str, numbers, bools or None (an empty field).");
+  defCheck<&queue<Rows<&oneValue, kValueType>>>(cls, "Logger_writeValue", {"value"}, "Queues a row of one value.");
+  defCheck<&queue<Rows<&manyRows, kRowsOrArrayType>>>(
+      cls, "Logger_write2DList", {"value_mat"},
+      "Queues rows (a list of rows, or a 2-D numpy array), written together and in order. Returns at\n"
+      "once; nothing is written when a value cannot be logged (InputTypeNotCorrectError).");
+  OpSignature<1> close({"verbose"});
+  close.defaults = {nb::bool_(true)};
+  defCheckWith<&closeLogger>(cls, "_Logger_close", close,
+                             "Writes every queued row, closes the file and ends the writer thread (close() does this too);\n"
+                             "later writes raise ValueError. A second call does nothing.");
 
-  attribute("filename", [](DataLogger& l) { return pathText(l.filename()); }, "def filename(self) -> str | None",
-            "The file name given to the last Logger_openFile that succeeded (None before).");
-  attribute("f_handle", [](DataLogger& l) { return pathText(l.openPath()); }, "def f_handle(self) -> str | None",
-            "The name of the file open now, None when no file is open.");
-  attribute("queue_timeout", [](DataLogger&) { return DataLogger::QUEUE_TIMEOUT_S; }, "def queue_timeout(self) -> int",
-            "999999: the writer waits for rows without a time-out and ends only when the logger is closed.");
+  defState<DataLogger>(cls, "filename", [](const DataLogger& l) { return PathText{l.filename()}; },
+                       "The file name given to the last Logger_openFile that succeeded (None before).");
+  defState<DataLogger>(cls, "f_handle", [](const DataLogger& l) { return PathText{l.openPath()}; },
+                       "The name of the file open now, None when no file is open.");
+  defState<DataLogger>(cls, "queue_timeout", [](const DataLogger&) { return DataLogger::QUEUE_TIMEOUT_S; },
+                       "999999: the writer waits for rows without a time-out and ends only when the logger is closed.");
 }
 
 }  // namespace zelvo::py

@@ -1,20 +1,15 @@
-// Binders that add a module's operations and attributes to a product class.
+// Binders that add a module's operations and attributes to a product class, one per row of
+// module_list.def.
 #pragma once
 
 #include <nanobind/nanobind.h>
 
-#include "zelvo/products/catalogue.hpp"
-
 namespace zelvo::py {
 
-void bindSystemModule(nanobind::handle cls);
-void bindDataLogger(nanobind::handle cls);
-void bindDIOModule(nanobind::handle cls);
-// AIModule, AI24BitStreamingModule (both built on the streaming AI module) and AI24BitModule.
-void bindAIModule(nanobind::handle cls);
-void bindAI24BitModule(nanobind::handle cls);
-// BroadcastModule (DeviceFinder).
-void bindBroadcastModule(nanobind::handle cls);
+#define ZELVO_MODULE(Id, Name, Data, Library, Binder, Firmware) void Binder(nanobind::handle cls);
+#include "zelvo/catalogue/module_list.def"
+#undef ZELVO_MODULE
+
 // The queue class the AI modules expose.
 void bindSignalQueue(nanobind::module_& m);
 

@@ -1,8 +1,12 @@
-// Generates the two Python methods of every device operation from one C++ coroutine:
-//   NAME(args..., timeout=3)  blocking: runs the operation on the calling thread, interpreter lock
-//                             released for the whole wait;
-//   NAME_async(args...)       awaitable: returns an Operation that starts when awaited.
-// Arguments are converted (and type-checked) before the operation is created.
+// One helper per kind of member a module adds to a product class, each a row in its binder:
+//   defOp     a device operation (a C++ coroutine), as two Python methods:
+//               NAME(args..., timeout=3)  blocking: runs the operation on the calling thread,
+//                                         interpreter lock released for the whole wait;
+//               NAME_async(args...)       awaitable: returns an Operation that starts when awaited;
+//   defCheck  a check or another local member: one method that sends nothing and waits for nothing;
+//   defState  a read-only attribute of the module's state.
+// Arguments are converted (and type-checked) by Arg<T> before anything runs; every argument is
+// named (keywords work) and accepts None, so that the library's own type check reports it.
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -17,6 +21,7 @@
 
 #include "binding/awaitable.hpp"
 #include "binding/errors.hpp"
+#include "binding/property.hpp"
 #include "binding/pyconv.hpp"
 #include "zelvo/core/call.hpp"
 #include "zelvo/core/device.hpp"
@@ -218,6 +223,117 @@ void defOpWith(nb::handle cls, const char* name, const OpSignature<N>& sig, cons
 template <auto Fn, std::size_t N = std::tuple_size_v<typename OpOf<Fn>::Args>>
 void defOp(nb::handle cls, const char* name, const std::array<const char*, N>& names, const char* doc) {
   defOpWith<Fn, N>(cls, name, OpSignature<N>(names), doc);
+}
+
+// --- local members -------------------------------------------------------------------------------
+
+// Describes a local member: a member function of a module (const or not), a function of its
+// arguments only (a static member, a free function), or a function of the device and its
+// arguments (first parameter Device&).
+template <auto Fn>
+struct LocalOf;
+template <class M, class R, class... A, R (M::*Fn)(A...) const>
+struct LocalOf<Fn> {
+  using Result = R;
+  using Args = std::tuple<std::decay_t<A>...>;
+  static R run(Device& d, std::decay_t<A>&... a) { return (moduleOf<M>(d).*Fn)(std::move(a)...); }
+};
+template <class M, class R, class... A, R (M::*Fn)(A...)>
+struct LocalOf<Fn> {
+  using Result = R;
+  using Args = std::tuple<std::decay_t<A>...>;
+  static R run(Device& d, std::decay_t<A>&... a) { return (moduleOf<M>(d).*Fn)(std::move(a)...); }
+};
+template <auto Fn, class R, class... A>
+struct FunctionOfArgs {
+  using Result = R;
+  using Args = std::tuple<std::decay_t<A>...>;
+  static R run(Device&, std::decay_t<A>&... a) { return Fn(std::move(a)...); }
+};
+template <auto Fn, class R, class... A>
+struct FunctionOfDevice;
+template <auto Fn, class R, class... A>
+struct FunctionOfDevice<Fn, R, Device&, A...> {
+  using Result = R;
+  using Args = std::tuple<std::decay_t<A>...>;
+  static R run(Device& d, std::decay_t<A>&... a) { return Fn(d, std::move(a)...); }
+};
+template <class... A>
+constexpr bool kTakesDevice = false;
+template <class... A>
+constexpr bool kTakesDevice<Device&, A...> = true;
+template <class R, class... A, R (*Fn)(A...)>
+struct LocalOf<Fn>
+    : std::conditional_t<kTakesDevice<A...>, FunctionOfDevice<Fn, R, A...>, FunctionOfArgs<Fn, R, A...>> {};
+
+template <class R>
+nb::object resultOf(auto&& run) {
+  if constexpr (std::is_void_v<R>) {
+    run();
+    return nb::none();
+  } else {
+    return toPy(run());
+  }
+}
+
+template <class L, std::size_t... I>
+void defCheckImpl(nb::handle cls, const char* name, const OpSignature<sizeof...(I)>& sig, const char* doc,
+                  std::index_sequence<I...> seq) {
+  using Args = typename L::Args;
+  const std::string text =
+      std::string("def ") + name + "(self" + paramList<Args>(sig, seq) + ") -> " + Result<typename L::Result>::pyName;
+  const auto names = sig.names;
+  auto fn = [names](Device& self, HandleAt<I>... h) -> nb::object {
+    Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
+    return resultOf<typename L::Result>([&]() -> decltype(auto) { return L::run(self, std::get<I>(args)...); });
+  };
+  nb::setattr(cls, name,
+              nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(),
+                               argOf(sig.names[I], sig.defaults[I])..., nb::sig(text.c_str()), doc));
+}
+
+// A local member with defaults (OpSignature's names and defaults; its time-out flag and precheck
+// do not apply).
+template <auto Fn, std::size_t N = std::tuple_size_v<typename LocalOf<Fn>::Args>>
+void defCheckWith(nb::handle cls, const char* name, const OpSignature<N>& sig, const char* doc) {
+  static_assert(N == std::tuple_size_v<typename LocalOf<Fn>::Args>, "one name per argument");
+  defCheckImpl<LocalOf<Fn>>(cls, name, sig, doc, std::make_index_sequence<N>{});
+}
+
+// A local member whose arguments are all required:
+//   defCheck<&AIModule::checkPort>(cls, "_checkAIPort", {"port"}, doc)
+template <auto Fn, std::size_t N = std::tuple_size_v<typename LocalOf<Fn>::Args>>
+void defCheck(nb::handle cls, const char* name, const std::array<const char*, N>& names, const char* doc) {
+  defCheckWith<Fn, N>(cls, name, OpSignature<N>(names), doc);
+}
+
+// --- state -----------------------------------------------------------------------------------------
+
+// A read-only attribute computed by `get` from the module M (or from the device, for M = Device):
+//   defState<SystemModule>(cls, "rtc_time", [](const SystemModule& s) { return s.state().rtc_time; }, doc)
+template <class M, class Get>
+void defState(nb::handle cls, const char* name, Get get, const char* doc) {
+  using R = std::decay_t<std::invoke_result_t<Get, M&>>;
+  const std::string text = std::string("def ") + name + "(self) -> " + Result<R>::pyName;
+  nb::object getter = nb::cpp_function(
+      [get](Device& d) -> nb::object {
+        if constexpr (std::is_same_v<M, Device>) {
+          return toPy(get(d));
+        } else {
+          return toPy(get(moduleOf<M>(d)));
+        }
+      },
+      nb::is_method(), nb::sig(text.c_str()));
+  setProperty(cls, name, getter, nb::none(), doc);
+}
+
+// The same from a member function of the module without arguments:
+//   defState<&AIModule::mode>(cls, "ai_mode", "Last mode set by AI_setMode.")
+template <auto Get>
+void defState(nb::handle cls, const char* name, const char* doc) {
+  using L = LocalOf<Get>;
+  static_assert(std::tuple_size_v<typename L::Args> == 0, "a state getter takes no argument");
+  defState<Device>(cls, name, [](Device& d) { return L::run(d); }, doc);
 }
 
 }  // namespace zelvo::py

@@ -3,9 +3,12 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
+#include <optional>
+
 #include "binding/bindings.hpp"
 #include "binding/errors.hpp"
 #include "binding/modules.hpp"
+#include "binding/property.hpp"
 #include "binding/pyconv.hpp"
 #include "zelvo/products/product.hpp"
 
@@ -31,36 +34,43 @@ nb::dict pairMapToPy(const PairMap& m) {
   return d;
 }
 
-// The construction data of a product as {attribute name: value}.
+// The construction data of a slice as {attribute name: value}. A map slice is exported under the
+// name of its member; model differences and the system slice are not construction data.
+void exportSlice(nb::dict&, const char*, std::nullopt_t) {}
+void exportSlice(nb::dict&, const char*, const SystemData&) {}
+void exportFields(nb::dict& d, const char* member, const PairMap& m) { d[member] = pairMapToPy(m); }
+void exportFields(nb::dict& d, const char*, const AIData& ai) {
+  d["ai_dict"] = pairMapToPy(ai.ai_dict);
+  d["ai_max_rate"] = ai.ai_max_rate;
+  d["ai_ratio"] = ai.ai_ratio;
+  d["ai_num_channels"] = ai.ai_num_channels;
+  d["ai_variable"] = ai.ai_variable;
+}
+void exportFields(nb::dict& d, const char*, const AI24Data& ai) { d["ai_dict"] = pairMapToPy(ai.ai_dict); }
+void exportFields(nb::dict& d, const char*, const AOData& ao) {
+  d["ao_dict"] = pairMapToPy(ao.ao_dict);
+  d["ao_volt_min"] = ao.ao_volt_min;
+  d["ao_volt_max"] = ao.ao_volt_max;
+  d["ao_channel"] = ao.ao_channel;
+  d["ao_rate"] = ao.ao_rate;
+}
+void exportFields(nb::dict& d, const char*, const DIOData& dio) {
+  d["di_dict"] = pinMapToPy(dio.di_dict);
+  d["do_dict"] = pinMapToPy(dio.do_dict);
+  d["dio_num_pins_per_port"] = dio.dio_num_pins_per_port;
+}
+template <class T>
+void exportSlice(nb::dict& d, const char* member, const std::optional<T>& slice) {
+  if (slice) exportFields(d, member, *slice);
+}
+
+// The construction data of a product: the slices of the modules it lists.
 nb::dict constructionData(const ProductSpec& p) {
   nb::dict d;
-  if (p.ai) {
-    d["ai_dict"] = pairMapToPy(p.ai->ai_dict);
-    d["ai_max_rate"] = p.ai->ai_max_rate;
-    d["ai_ratio"] = p.ai->ai_ratio;
-    d["ai_num_channels"] = p.ai->ai_num_channels;
-    d["ai_variable"] = p.ai->ai_variable;
-  }
-  if (p.ai24_dict) d["ai_dict"] = pairMapToPy(*p.ai24_dict);
-  if (p.ao) {
-    d["ao_dict"] = pairMapToPy(p.ao->ao_dict);
-    d["ao_volt_min"] = p.ao->ao_volt_min;
-    d["ao_volt_max"] = p.ao->ao_volt_max;
-    d["ao_channel"] = p.ao->ao_channel;
-    d["ao_rate"] = p.ao->ao_rate;
-  }
-  if (p.dio) {
-    d["di_dict"] = pinMapToPy(p.dio->di_dict);
-    d["do_dict"] = pinMapToPy(p.dio->do_dict);
-    d["dio_num_pins_per_port"] = p.dio->dio_num_pins_per_port;
-  }
-  const std::pair<const char*, const std::optional<PairMap>*> maps[] = {
-      {"motion_dict", &p.motion_dict}, {"tvst_dict", &p.tvst_dict}, {"thermal_dict", &p.thermal_dict},
-      {"ahrs_dict", &p.ahrs_dict},     {"uart_dict", &p.uart_dict}, {"I2C_dict", &p.I2C_dict},
-      {"SPI_dict", &p.SPI_dict},       {"can_dict", &p.can_dict},
-  };
-  for (const auto& [name, map] : maps)
-    if (*map) d[name] = pairMapToPy(**map);
+#define ZELVO_MODULE(Id, Name, Data, Library, Binder, Firmware) \
+  if (p.has(ModuleId::Id)) exportSlice(d, #Data, p.Data);
+#include "zelvo/catalogue/module_list.def"
+#undef ZELVO_MODULE
   return d;
 }
 
@@ -71,10 +81,10 @@ void addConstructionData(nb::handle cls, const ProductSpec& p) {
   for (auto [name, value] : constructionData(p)) {
     if (PySequence_Contains(own.ptr(), name.ptr()) == 1) continue;  // a module keeps it up to date (e.g. ai_num_channels)
     nb::object v = nb::borrow(value);
-    nb::setattr(cls, nb::cast<std::string>(name).c_str(),
-                nb::handle(reinterpret_cast<PyObject*>(&PyProperty_Type))(
-                    nb::cpp_function([v](nb::handle) { return nb::module_::import_("copy").attr("deepcopy")(v); },
-                                     nb::is_method())));
+    setProperty(cls, nb::cast<std::string>(name).c_str(),
+                nb::cpp_function([v](nb::handle) { return nb::module_::import_("copy").attr("deepcopy")(v); },
+                                 nb::is_method()),
+                nb::none(), nullptr);
   }
 }
 
@@ -89,18 +99,19 @@ void bindProduct(nb::module_& m, const char* name) {
                        Unlocked release;
                        new (self) P(v);
                      },
-                     nb::arg("verbose").none() = true, "Prints 'Opened handle (<model>)' when verbose.");
-  using M = ModuleId;
-  if (spec.has(M::System)) bindSystemModule(cls);
-  if (spec.has(M::DataLogger)) bindDataLogger(cls);
-  if (spec.has(M::DIO)) bindDIOModule(cls);
-  if (spec.has(M::AI) || spec.has(M::AI24BitStreaming)) bindAIModule(cls);
-  if (spec.has(M::AI24Bit)) bindAI24BitModule(cls);
-  if (spec.has(M::Broadcast)) bindBroadcastModule(cls);
-  addConstructionData(cls, spec);
+                     nb::arg("verbose").none() = true, nb::sig("def __init__(self, verbose: bool = True) -> None"),
+                     "Prints 'Opened handle (<model>)' when verbose.");
+#define ZELVO_MODULE(Id, Name, Data, Library, Binder, Firmware) \
+  if (spec.has(ModuleId::Id)) Binder(cls);
+#include "zelvo/catalogue/module_list.def"
+#undef ZELVO_MODULE
+  addConstructionData(cls, spec);  // after the modules: their live state wins (see there)
 }
 
 }  // namespace
+
+// Modules without members of their own yet.
+void bindNothing(nb::handle) {}
 
 void bindProducts(nb::module_& m) {
   bindSignalQueue(m);

@@ -5,6 +5,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include <concepts>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -109,6 +110,12 @@ struct Result<int> {
   static constexpr const char* pyName = "int";
   static nb::object to(int v) { return nb::int_(v); }
 };
+// Counts, masks and other integers of any width.
+template <std::integral T>
+struct Result<T> {
+  static constexpr const char* pyName = "int";
+  static nb::object to(T v) { return nb::int_(v); }
+};
 template <>
 struct Result<bool> {
   static constexpr const char* pyName = "bool";
@@ -179,6 +186,11 @@ struct Result<nb::object> {
   static constexpr const char* pyName = "typing.Any";
   static nb::object to(nb::object v) { return v; }
 };
+template <>
+struct Result<nb::list> {
+  static constexpr const char* pyName = "list";
+  static nb::object to(nb::list v) { return v; }
+};
 
 template <class T>
 nb::object toPy(T&& v) {
@@ -199,6 +211,12 @@ struct Result<std::tuple<T...>> {
   static nb::object to(const std::tuple<T...>& v) {
     return std::apply([](const auto&... item) { return nb::object(nb::make_tuple(toPy(item)...)); }, v);
   }
+};
+// A value that may be missing: None then.
+template <class T>
+struct Result<std::optional<T>> {
+  static inline const std::string pyName = std::string(Result<T>::pyName) + " | None";
+  static nb::object to(const std::optional<T>& v) { return v ? toPy(*v) : nb::none(); }
 };
 // A map keyed by int as a dict.
 template <class V>

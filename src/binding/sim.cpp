@@ -16,6 +16,7 @@
 
 #include "binding/bindings.hpp"
 #include "binding/errors.hpp"
+#include "binding/property.hpp"
 #include "zelvo/sim/ai_firmware.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/emulator.hpp"
@@ -248,56 +249,113 @@ void bindUsbDevice(nb::module_& s) {
   s.def("describe", [](const UsbEmulatedDevice& d) { return describe(d); }, "dev"_a);
 }
 
-// The digital I/O controls: levels applied to input pins, and what the outputs drive. The same on
-// a device served over TCP and one on the USB shim.
-template <class D>
-sim::DioFirmware& dioOf(D& d) {
-  auto* dio = d.firmware().template findModule<sim::DioFirmware>();
-  if (!dio) throw std::invalid_argument(d.product().class_name + " has no digital I/O");
+// --- controls grouped by peripheral -------------------------------------------------------------
+// dev.dio and dev.ai hold the controls of one peripheral. A group keeps its device alive and looks
+// the peripheral up at each call, so a control of a peripheral the product lacks raises
+// ValueError when used. Each control is also bound on the device under its flat name from before
+// the grouping (set_input, ai_set_waveform, ...).
+
+struct Group {
+  nb::object device;  // keeps the emulated device alive
+  sim::Firmware* fw;
+  std::string class_name;
+};
+struct DioGroup : Group {};
+struct AiGroup : Group {};
+
+template <class G, class D>
+G groupOf(nb::handle self) {
+  D& d = nb::cast<D&>(self);
+  return G{{nb::borrow(self), &d.firmware(), d.product().class_name}};
+}
+
+// A control F(const Group&, args...) as a method of a device class: F on the device's group.
+template <auto F>
+struct OnDevice;
+template <class R, class G, class... A, R (*F)(const G&, A...)>
+struct OnDevice<F> {
+  template <class D>
+  static R call(nb::handle self, A... a) {
+    return F(groupOf<G, D>(self), std::forward<A>(a)...);
+  }
+};
+
+// Control F on device class D (the F of the device's group).
+template <class D, auto F, class... Extra>
+nb::object onDevice(const Extra&... extra) {
+  return nb::cpp_function(&OnDevice<F>::template call<D>, nb::is_method(), extra...);
+}
+
+// Binds control F on its group class as `name` and on both device classes as `alias`.
+template <auto F, class... Extra>
+void control(nb::handle group, nb::handle tcp, nb::handle usb, const char* name, const char* alias,
+             const Extra&... extra) {
+  nb::setattr(group, name, nb::cpp_function(F, nb::scope(group), nb::name(name), nb::is_method(), extra...));
+  nb::setattr(tcp, alias, onDevice<EmulatedDevice, F>(nb::scope(tcp), nb::name(alias), extra...));
+  nb::setattr(usb, alias, onDevice<sim::UsbEmulatedDevice, F>(nb::scope(usb), nb::name(alias), extra...));
+}
+
+// The same for a property: read-only, or read-write with a setter. (Accessors get no scope and
+// name: those would make nanobind chain the getter and the setter as overloads of one function.)
+template <auto Get, auto Set = nullptr>
+void controlProperty(nb::handle group, nb::handle tcp, nb::handle usb, const char* name, const char* alias,
+                     const char* doc) {
+  nb::object set_group = nb::none(), set_tcp = nb::none(), set_usb = nb::none();
+  if constexpr (Set != nullptr) {
+    set_group = nb::cpp_function(Set, nb::is_method());
+    set_tcp = onDevice<EmulatedDevice, Set>();
+    set_usb = onDevice<sim::UsbEmulatedDevice, Set>();
+  }
+  setProperty(group, name, nb::cpp_function(Get, nb::is_method()), set_group, doc);
+  setProperty(tcp, alias, onDevice<EmulatedDevice, Get>(), set_tcp, doc);
+  setProperty(usb, alias, onDevice<sim::UsbEmulatedDevice, Get>(), set_usb, doc);
+}
+
+// --- digital I/O: levels applied to input pins, and what the outputs drive ------------------------
+
+sim::DioFirmware& dioOf(const DioGroup& g) {
+  auto* dio = g.fw->findModule<sim::DioFirmware>();
+  if (!dio) throw std::invalid_argument(g.class_name + " has no digital I/O");
   return *dio;
 }
 
 nb::tuple wordsTuple(const sim::DioWords& w) { return nb::make_tuple(w.enabled, w.direction, w.state); }
 
-template <class D>
-void bindDioControls(nb::handle cls) {
-  auto method = [&](const char* name, auto fn, const char* doc, auto... args) {
-    nb::setattr(cls, name, nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(), nb::arg(args)..., doc));
-  };
-  method(
-      "set_input",
-      [](D& d, int port, int pin, int level) {
-        if (level != 0 && level != 1) throw std::invalid_argument("level is 0 or 1");
-        dioOf(d).setInput(port, pin, level == 1);
-      },
-      "Applies a level (0 or 1) to one DIO pin from outside; inputs read it when sampled.", "port", "pin", "level");
-  method(
-      "set_inputs",
-      [](D& d, int port, int levels) {
-        if (levels < 0 || levels > 0xFFFF) throw std::invalid_argument("levels is a 16-bit word");
-        dioOf(d).setInputs(port, static_cast<std::uint16_t>(levels));
-      },
-      "Applies the levels of every pin of a DIO port from outside (bit n: pin n).", "port", "levels");
-  method(
-      "inputs", [](D& d, int port) { return dioOf(d).inputs(port); },
-      "The levels applied to a DIO port from outside (bit n: pin n).", "port");
-  method(
-      "outputs", [](D& d, int port) { return dioOf(d).outputs(port); },
-      "The levels a DIO port drives: bit n is 1 when pin n is an enabled output driven high.", "port");
-  method(
-      "dio_words", [](D& d, int port) { return wordsTuple(dioOf(d).words(port)); },
-      "(enabled, direction, state) words of a DIO port (bit n: pin n; direction 1 = output).", "port");
-  method(
-      "dio_startup", [](D& d, int port) { return wordsTuple(dioOf(d).startup(port)); },
-      "The stored start-up (enabled, direction, state) words of a DIO port.", "port");
+void dioSetInput(const DioGroup& g, int port, int pin, int level) {
+  if (level != 0 && level != 1) throw std::invalid_argument("level is 0 or 1");
+  dioOf(g).setInput(port, pin, level == 1);
+}
+void dioSetInputs(const DioGroup& g, int port, int levels) {
+  if (levels < 0 || levels > 0xFFFF) throw std::invalid_argument("levels is a 16-bit word");
+  dioOf(g).setInputs(port, static_cast<std::uint16_t>(levels));
+}
+std::uint16_t dioInputs(const DioGroup& g, int port) { return dioOf(g).inputs(port); }
+std::uint16_t dioOutputs(const DioGroup& g, int port) { return dioOf(g).outputs(port); }
+nb::tuple dioWords(const DioGroup& g, int port) { return wordsTuple(dioOf(g).words(port)); }
+nb::tuple dioStartup(const DioGroup& g, int port) { return wordsTuple(dioOf(g).startup(port)); }
+
+void bindDioControls(nb::module_& s, nb::handle tcp, nb::handle usb) {
+  nb::handle g = nb::class_<DioGroup>(s, "DioControls", "The digital I/O controls of an emulated device (dev.dio).");
+  control<&dioSetInput>(g, tcp, usb, "set_input", "set_input", "port"_a, "pin"_a, "level"_a,
+                        "Applies a level (0 or 1) to one DIO pin from outside; inputs read it when sampled.");
+  control<&dioSetInputs>(g, tcp, usb, "set_inputs", "set_inputs", "port"_a, "levels"_a,
+                         "Applies the levels of every pin of a DIO port from outside (bit n: pin n).");
+  control<&dioInputs>(g, tcp, usb, "inputs", "inputs", "port"_a,
+                      "The levels applied to a DIO port from outside (bit n: pin n).");
+  control<&dioOutputs>(g, tcp, usb, "outputs", "outputs", "port"_a,
+                       "The levels a DIO port drives: bit n is 1 when pin n is an enabled output driven high.");
+  control<&dioWords>(g, tcp, usb, "words", "dio_words", "port"_a,
+                     "(enabled, direction, state) words of a DIO port (bit n: pin n; direction 1 = output).");
+  control<&dioStartup>(g, tcp, usb, "startup", "dio_startup", "port"_a,
+                       "The stored start-up (enabled, direction, state) words of a DIO port.");
 }
 
-// The analog-input controls: the waveform each channel measures, the AI state the host has set,
-// the raw values of the next reads, and the unthrottled switch for benchmarks.
-template <class D>
-sim::AiFirmware& aiOf(const D& d) {
-  auto* ai = d.firmware().template findModule<sim::AiFirmware>();
-  if (!ai) throw std::invalid_argument(d.product().class_name + " has no analog inputs");
+// --- analog input: the waveform each channel measures, the AI state the host has set, the raw
+// values of the next reads, and the unthrottled switch for benchmarks ------------------------------
+
+sim::AiFirmware& aiOf(const AiGroup& g) {
+  auto* ai = g.fw->findModule<sim::AiFirmware>();
+  if (!ai) throw std::invalid_argument(g.class_name + " has no analog inputs");
   return *ai;
 }
 
@@ -311,87 +369,87 @@ nb::dict waveformDict(const sim::Waveform& w) {
   return out;
 }
 
-nb::dict aiStateDict(const sim::AiPortStatus& s) {
+nb::dict aiStateDict(const sim::AiPortStatus& st) {
   nb::dict out;
-  out["open"] = s.open;
-  out["mode"] = s.mode;
-  out["rate"] = s.rate;
-  out["num_samples"] = s.num_samples;
-  out["channels"] = s.channels;
-  out["chip_selects"] = s.chip_selects;
-  out["trigger_mask"] = s.trigger_mask;
-  out["streaming"] = s.streaming;
-  out["samples_streamed"] = s.samples_streamed;
-  out["packets_sent"] = s.packets_sent;
+  out["open"] = st.open;
+  out["mode"] = st.mode;
+  out["rate"] = st.rate;
+  out["num_samples"] = st.num_samples;
+  out["channels"] = st.channels;
+  out["chip_selects"] = st.chip_selects;
+  out["trigger_mask"] = st.trigger_mask;
+  out["streaming"] = st.streaming;
+  out["samples_streamed"] = st.samples_streamed;
+  out["packets_sent"] = st.packets_sent;
   return out;
 }
 
-template <class D>
-void bindAiControls(nb::handle cls) {
-  auto method = [&](const char* name, auto fn, auto... extra) {
-    nb::setattr(cls, name, nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(), extra...));
-  };
-  method(
-      "ai_set_waveform",
-      [](D& d, int channel, const std::string& kind, double amplitude, double frequency, double offset,
-         int port, int cs, std::uint64_t seed) {
-        const auto k = sim::waveKindFromName(kind);
-        if (!k) throw std::invalid_argument("waveform kind must be sine, square, triangle, constant or noise, not '" + kind + "'");
-        aiOf(d).setWaveform(port, cs, channel, sim::Waveform{*k, amplitude, frequency, offset, seed});
-      },
-      "channel"_a, "kind"_a = "sine", "amplitude"_a = 1.0, "frequency"_a = 10.0, "offset"_a = 0.0, nb::kw_only(),
-      "port"_a = 0, "cs"_a = 0, "seed"_a = 0,
+void aiSetWaveform(const AiGroup& g, int channel, const std::string& kind, double amplitude, double frequency,
+                   double offset, int port, int cs, std::uint64_t seed) {
+  const auto k = sim::waveKindFromName(kind);
+  if (!k) throw std::invalid_argument("waveform kind must be sine, square, triangle, constant or noise, not '" + kind + "'");
+  aiOf(g).setWaveform(port, cs, channel, sim::Waveform{*k, amplitude, frequency, offset, seed});
+}
+nb::dict aiWaveform(const AiGroup& g, int channel, int port, int cs) {
+  return waveformDict(aiOf(g).waveform(port, cs, channel));
+}
+nb::dict aiState(const AiGroup& g, int port) { return aiStateDict(aiOf(g).status(port)); }
+std::vector<std::int64_t> aiNextRead(const AiGroup& g, int port, int cs) { return aiOf(g).nextRead(port, cs); }
+void aiSetRate(const AiGroup& g, double rate, int port) { aiOf(g).setRate(port, rate); }
+std::vector<std::vector<std::int64_t>> aiStreamSamples(const AiGroup& g, std::uint64_t count, int port, int cs,
+                                                       std::uint64_t start) {
+  return aiOf(g).streamSamples(port, cs, start, static_cast<std::size_t>(count));
+}
+std::vector<int> aiPorts(const AiGroup& g) { return aiOf(g).ports(); }
+bool aiUnthrottled(const AiGroup& g) { return aiOf(g).unthrottled(); }
+void aiSetUnthrottled(const AiGroup& g, bool on) { aiOf(g).setUnthrottled(on); }
+
+void bindAiControls(nb::module_& s, nb::handle tcp, nb::handle usb) {
+  nb::handle g = nb::class_<AiGroup>(s, "AiControls", "The analog-input controls of an emulated device (dev.ai).");
+  control<&aiSetWaveform>(
+      g, tcp, usb, "set_waveform", "ai_set_waveform", "channel"_a, "kind"_a = "sine", "amplitude"_a = 1.0,
+      "frequency"_a = 10.0, "offset"_a = 0.0, nb::kw_only(), "port"_a = 0, "cs"_a = 0, "seed"_a = 0,
       "Sets the signal an analog input channel measures, from the next sample on (running streams too).\n\n"
       "kind: 'sine' (offset + amplitude sin 2 pi f t), 'square', 'triangle' (both +-amplitude around\n"
       "offset at `frequency` Hz), 'constant' (offset alone) or 'noise' (offset + amplitude u, u uniform\n"
       "in [-1, 1), reproducible from `seed`). Values are volts. Koru: `cs` picks the chip select (0..2).\n"
       "Raises ValueError for a port, chip select, channel or kind the device lacks, a non-finite number\n"
       "or a negative frequency.");
-  method(
-      "ai_waveform",
-      [](const D& d, int channel, int port, int cs) {
-        return waveformDict(aiOf(d).waveform(port, cs, channel));
-      },
-      "channel"_a, nb::kw_only(), "port"_a = 0, "cs"_a = 0,
-      "The waveform of a channel: {'kind', 'amplitude', 'frequency', 'offset', 'seed'}.");
-  method(
-      "ai_state", [](const D& d, int port) { return aiStateDict(aiOf(d).status(port)); }, "port"_a = 0,
-      "What the host has set on an AI port and how its stream goes: {'open', 'mode' (0 on demand,\n"
-      "1 N samples, 2 continuous), 'rate' (Hz), 'num_samples', 'channels' (enabled count),\n"
-      "'chip_selects' (enabled; [0] except on Koru), 'trigger_mask', 'streaming',\n"
-      "'samples_streamed' (per chip select) and 'packets_sent' (all chip selects) of the current or\n"
-      "last stream}.");
-  method(
-      "ai_next_read", [](const D& d, int port, int cs) { return aiOf(d).nextRead(port, cs); },
-      "port"_a = 0, nb::kw_only(), "cs"_a = 0,
-      "The raw values the next on-demand read of the port (and chip select) returns: signed counts,\n"
-      "or on Tavra-I / Tavra-IA 24-bit offset codes. On-demand read k of a chip select (counted from 0\n"
-      "since the device started or CLEAR_DATA) samples the waveforms at k / rate seconds.");
-  method(
-      "ai_set_rate", [](D& d, double rate, int port) { aiOf(d).setRate(port, rate); }, "rate"_a,
-      nb::kw_only(), "port"_a = 0,
-      "Sets the port's sampling rate as the host's AI_setSamplingRate would, without the model's\n"
-      "limit (benchmarks pace streams faster than the hardware); applies from the next stream.");
-  method(
-      "ai_stream_samples",
-      [](const D& d, std::uint64_t count, int port, int cs, std::uint64_t start) {
-        return aiOf(d).streamSamples(port, cs, start, static_cast<std::size_t>(count));
-      },
-      "count"_a, nb::kw_only(), "port"_a = 0, "cs"_a = 0, "start"_a = 0,
+  control<&aiWaveform>(g, tcp, usb, "waveform", "ai_waveform", "channel"_a, nb::kw_only(), "port"_a = 0, "cs"_a = 0,
+                       "The waveform of a channel: {'kind', 'amplitude', 'frequency', 'offset', 'seed'}.");
+  control<&aiState>(g, tcp, usb, "state", "ai_state", "port"_a = 0,
+                    "What the host has set on an AI port and how its stream goes: {'open', 'mode' (0 on demand,\n"
+                    "1 N samples, 2 continuous), 'rate' (Hz), 'num_samples', 'channels' (enabled count),\n"
+                    "'chip_selects' (enabled; [0] except on Koru), 'trigger_mask', 'streaming',\n"
+                    "'samples_streamed' (per chip select) and 'packets_sent' (all chip selects) of the current or\n"
+                    "last stream}.");
+  control<&aiNextRead>(g, tcp, usb, "next_read", "ai_next_read", "port"_a = 0, nb::kw_only(), "cs"_a = 0,
+                       "The raw values the next on-demand read of the port (and chip select) returns: signed counts,\n"
+                       "or on Tavra-I / Tavra-IA 24-bit offset codes. On-demand read k of a chip select (counted from 0\n"
+                       "since the device started or CLEAR_DATA) samples the waveforms at k / rate seconds.");
+  control<&aiSetRate>(g, tcp, usb, "set_rate", "ai_set_rate", "rate"_a, nb::kw_only(), "port"_a = 0,
+                      "Sets the port's sampling rate as the host's AI_setSamplingRate would, without the model's\n"
+                      "limit (benchmarks pace streams faster than the hardware); applies from the next stream.");
+  control<&aiStreamSamples>(
+      g, tcp, usb, "stream_samples", "ai_stream_samples", "count"_a, nb::kw_only(), "port"_a = 0, "cs"_a = 0,
+      "start"_a = 0,
       "Raw counts of stream samples start..start+count-1 (sample n is the waveforms at n / rate s),\n"
       "one list of channel values per sample, with the port's present rate and enabled channels.");
-  nb::setattr(cls, "ai_ports",
-              nb::module_::import_("builtins").attr("property")(
-                  nb::cpp_function([](const D& d) { return aiOf(d).ports(); }, nb::is_method()), nb::none(),
-                  nb::none(), "The analog input port numbers of the device."));
-  nb::setattr(cls, "ai_unthrottled",
-              nb::module_::import_("builtins").attr("property")(
-                  nb::cpp_function([](const D& d) { return aiOf(d).unthrottled(); }, nb::is_method()),
-                  nb::cpp_function([](D& d, bool on) { aiOf(d).setUnthrottled(on); }, nb::is_method()),
-                  nb::none(),
-                  "False (default): streams go out at their sampling rate. True: as fast as the connection\n"
-                  "takes them (for benchmarks), same values, still nothing lost: the stream waits while the\n"
-                  "reader is behind, and while nobody is connected to receive it."));
+  controlProperty<&aiPorts>(g, tcp, usb, "ports", "ai_ports", "The analog input port numbers of the device.");
+  controlProperty<&aiUnthrottled, &aiSetUnthrottled>(
+      g, tcp, usb, "unthrottled", "ai_unthrottled",
+      "False (default): streams go out at their sampling rate. True: as fast as the connection\n"
+      "takes them (for benchmarks), same values, still nothing lost: the stream waits while the\n"
+      "reader is behind, and while nobody is connected to receive it.");
+}
+
+// The groups as attributes of both device classes.
+template <class D>
+void bindGroups(nb::handle cls) {
+  setProperty(cls, "dio", nb::cpp_function([](nb::handle self) { return groupOf<DioGroup, D>(self); }, nb::is_method()),
+              nb::none(), "Digital I/O controls (DioControls).");
+  setProperty(cls, "ai", nb::cpp_function([](nb::handle self) { return groupOf<AiGroup, D>(self); }, nb::is_method()),
+              nb::none(), "Analog-input controls (AiControls).");
 }
 
 void bindEmulator(nb::module_& s) {
@@ -425,10 +483,11 @@ void bindSim(nb::module_& m) {
   nb::register_exception_translator(translateListenError);
   bindDevice(s);
   bindUsbDevice(s);
-  bindDioControls<EmulatedDevice>(s.attr("EmulatedDevice"));
-  bindDioControls<sim::UsbEmulatedDevice>(s.attr("EmulatedUsbDevice"));
-  bindAiControls<EmulatedDevice>(s.attr("EmulatedDevice"));
-  bindAiControls<sim::UsbEmulatedDevice>(s.attr("EmulatedUsbDevice"));
+  const nb::handle tcp = s.attr("EmulatedDevice"), usb = s.attr("EmulatedUsbDevice");
+  bindDioControls(s, tcp, usb);
+  bindAiControls(s, tcp, usb);
+  bindGroups<EmulatedDevice>(tcp);
+  bindGroups<sim::UsbEmulatedDevice>(usb);
   bindEmulator(s);
   s.def("products", &sim::emulatedProducts, "Class names of the products the emulator can serve.");
   s.def(

@@ -1,9 +1,4 @@
 // The system module's operations and the attributes its reads leave on the device.
-#include <nanobind/nanobind.h>
-#include <nanobind/stl/optional.h>
-#include <nanobind/stl/string.h>
-#include <nanobind/stl/vector.h>
-
 #include "binding/modules.hpp"
 #include "binding/ops.hpp"
 #include "zelvo/system/system_module.hpp"
@@ -46,27 +41,16 @@ void bindSystemModule(nb::handle cls) {
   defOp<&S::resetFactory>(cls, "_resetFactory", {}, "Restores the factory settings.");
   defOp<&S::getThreads>(cls, "_getThreads", {}, "The firmware's task report.");
 
-  auto method = [&](const char* name, auto fn, const char* sig, const char* doc) {
-    nb::setattr(cls, name, nb::cpp_function(fn, nb::scope(cls), nb::name(name), nb::is_method(), nb::sig(sig), doc));
-  };
-  method(
-      "_checkKORUSlot",
-      [](Device&, nb::handle slot) { checkKORUSlot(Arg<int>::from(slot, "slot")); },
-      "def _checkKORUSlot(self, slot: int) -> None", "KORUPortNotAvaliableError unless slot is 1, 2 or 4.");
+  defCheck<&checkKORUSlot>(cls, "_checkKORUSlot", {"slot"}, "KORUPortNotAvaliableError unless slot is 1, 2 or 4.");
 
-  auto attribute = [&](const char* name, auto get, const char* doc) {
-    nb::setattr(cls, name,
-                nb::handle(reinterpret_cast<PyObject*>(&PyProperty_Type))(
-                    nb::cpp_function([get](Device& d) { return get(moduleOf<S>(d).state()); }, nb::is_method()),
-                    nb::none(), nb::none(), doc));
-  };
-  attribute("rtc_time", [](const S::State& s) { return s.rtc_time; }, "Text of the last Sys_getRTC (None before).");
-  attribute("serial_number", [](const S::State& s) { return s.serial_number; }, "The last serial number read.");
-  attribute("driver_info", [](const S::State& s) { return s.driver_info; }, "The last _getDriverInfo_dev text.");
-  attribute("thread_info", [](const S::State& s) { return s.thread_info; }, "The last _getThreads text.");
-  attribute("num_of_pins", [](const S::State& s) { return s.num_of_pins; }, "Pins of the port last read.");
-  attribute("pin_mode_list", [](const S::State& s) { return s.pin_mode_list; },
-            "Mode numbers of the pins of the port last read.");
+  // What the reads leave behind.
+  defState<S>(cls, "rtc_time", [](const S& s) { return s.state().rtc_time; }, "Text of the last Sys_getRTC (None before).");
+  defState<S>(cls, "serial_number", [](const S& s) { return s.state().serial_number; }, "The last serial number read.");
+  defState<S>(cls, "driver_info", [](const S& s) { return s.state().driver_info; }, "The last _getDriverInfo_dev text.");
+  defState<S>(cls, "thread_info", [](const S& s) { return s.state().thread_info; }, "The last _getThreads text.");
+  defState<S>(cls, "num_of_pins", [](const S& s) { return s.state().num_of_pins; }, "Pins of the port last read.");
+  defState<S>(cls, "pin_mode_list", [](const S& s) { return s.state().pin_mode_list; },
+              "Mode numbers of the pins of the port last read.");
 }
 
 }  // namespace zelvo::py

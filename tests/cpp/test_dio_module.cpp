@@ -6,6 +6,7 @@
 #include <thread>
 #include <tuple>
 
+#include "support/as_text.hpp"
 #include "support/bench.hpp"
 #include "zelvo/dio/dio_module.hpp"
 #include "zelvo/system/system_module.hpp"
@@ -22,19 +23,8 @@ using namespace std::chrono_literals;
 constexpr int kPinModes = 127;
 const Bytes kAllIdle = {8, 0x11, 0x11, 0x11, 0x11};  // after the port: 8 pins, all Idle
 
-std::string format(int v) { return std::to_string(v); }
-std::string format(const std::vector<int>& items) {
-  std::string out;
-  for (int i : items) out += (out.empty() ? "" : ",") + std::to_string(i);
-  return out;
-}
-std::string format(const zelvo::DIOWords& w) {
-  return format(std::get<0>(w)) + "|" + format(std::get<1>(w)) + "|" + format(std::get<2>(w));
-}
-template <class T>
-Op<std::string> asText(Op<T> op) {
-  co_return format(co_await std::move(op));
-}
+using ztest::asText;
+using ztest::format;
 
 // Answers each command with its entry of `replies`; the pin-mode query with the port and kAllIdle
 // unless listed.
@@ -50,7 +40,9 @@ ztest::Script replies(std::map<int, Bytes> table) {
 // A product's DIO module (and the system module it asks for pin modes) on a scripted device.
 struct DioBench {
   DioBench(const char* product, ztest::Script script)
-      : b(std::move(script), zelvo::product(product).model), sys(b.dev), dio(b.dev, zelvo::product(product)) {
+      : b(std::move(script), zelvo::product(product).model),
+        sys(b.dev, zelvo::product(product).system),
+        dio(b.dev, *zelvo::product(product).dio) {
     b.dev.registerModule(&sys);
     b.dev.registerModule(&dio);
   }

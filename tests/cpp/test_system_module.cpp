@@ -4,6 +4,7 @@
 
 #include <tuple>
 
+#include "support/as_text.hpp"
 #include "support/bench.hpp"
 #include "zelvo/system/system_module.hpp"
 
@@ -15,23 +16,11 @@ using zelvo::Op;
 using zelvo::SystemModule;
 using namespace std::chrono_literals;
 
-std::string format(std::string s) { return s; }
-std::string format(int v) { return std::to_string(v); }
-template <class T>
-std::string format(const std::vector<T>& items) {
-  std::string out;
-  for (const auto& i : items) out += (out.empty() ? "" : ",") + format(i);
-  return out;
-}
-// The result of an operation as text, so that one table holds operations of every result type.
-template <class T>
-Op<std::string> asText(Op<T> op) {
-  co_return format(co_await std::move(op));
-}
+using ztest::asText;
 
 struct SysCase {
   const char* name;
-  std::string model;
+  const char* product;  // the catalogue entry whose system slice the module gets
   Bytes reply;  // the device answers every request with this payload
   std::function<Op<std::string>(SystemModule&, Call&)> run;
   std::string result;
@@ -44,8 +33,9 @@ class SystemOp : public ::testing::TestWithParam<std::tuple<SysCase, bool>> {};
 
 TEST_P(SystemOp, SendsItsRequestAndDecodesTheReply) {
   const auto& [c, blocking] = GetParam();
-  ztest::Bench b(ztest::replyWith(c.reply), c.model);
-  SystemModule sys(b.dev);
+  const zelvo::ProductSpec& spec = zelvo::product(c.product);
+  ztest::Bench b(ztest::replyWith(c.reply), spec.model);
+  SystemModule sys(b.dev, spec.system);
   EXPECT_EQ(ztest::runIn(blocking, b.dev, 2.0, [&](Call& call) { return c.run(sys, call); }), c.result);
   const auto reqs = b.peer.requests();
   ASSERT_EQ(reqs.size(), 1U);
@@ -56,26 +46,26 @@ TEST_P(SystemOp, SendsItsRequestAndDecodesTheReply) {
 #define OP(expr) [](SystemModule & s, Call & c) { return asText(expr); }
 
 const SysCase kCases[] = {
-    {"rtc_from_1900", "Tavra-A", {24, 5, 6, 7, 8, 9}, OP(s.getRTC(c)), "1924-05-06, 07:08:09", 241, {0, 0, 0, 0, 0, 0}},
-    {"rtc_from_2000_on_aeris", "Aeris-R3-AH", {24, 5, 6, 7, 8, 9}, OP(s.getRTC(c)), "2024-05-06, 07:08:09", 241,
+    {"rtc_from_1900", "TavraA", {24, 5, 6, 7, 8, 9}, OP(s.getRTC(c)), "1924-05-06, 07:08:09", 241, {0, 0, 0, 0, 0, 0}},
+    {"rtc_from_2000_on_aeris", "AerisR3AH", {24, 5, 6, 7, 8, 9}, OP(s.getRTC(c)), "2024-05-06, 07:08:09", 241,
      {0, 0, 0, 0, 0, 0}},
-    {"set_rtc_two_digit_year", "Tavra-A", {0}, OP(s.setRTC(c, 24, 1, 2, 3, 4, 5)), "0", 242, {24, 1, 2, 3, 4, 5}},
-    {"set_rtc_full_year", "Tavra-A", {0}, OP(s.setRTC(c, 2024, 12, 31, 23, 59, 58)), "0", 242, {124, 12, 31, 23, 59, 58}},
-    {"pin_modes", "Tavra-A", {1, 3, 0x32, 0x04}, OP(s.getPinModeInPort(c, 1)), "DI,DO,UART,Disabled", 127, {1}},
-    {"unknown_pin_mode", "Tavra-A", {0, 1, 0xFA}, OP(s.getPinModeInPort(c, 0)), "Unknown,Unknown", 127, {0}},
+    {"set_rtc_two_digit_year", "TavraA", {0}, OP(s.setRTC(c, 24, 1, 2, 3, 4, 5)), "0", 242, {24, 1, 2, 3, 4, 5}},
+    {"set_rtc_full_year", "TavraA", {0}, OP(s.setRTC(c, 2024, 12, 31, 23, 59, 58)), "0", 242, {124, 12, 31, 23, 59, 58}},
+    {"pin_modes", "TavraA", {1, 3, 0x32, 0x04}, OP(s.getPinModeInPort(c, 1)), "DI,DO,UART,Disabled", 127, {1}},
+    {"unknown_pin_mode", "TavraA", {0, 1, 0xFA}, OP(s.getPinModeInPort(c, 0)), "Unknown,Unknown", 127, {0}},
     {"di_mode_slot_4", "Koru", {6, 0}, OP(s.setDIMode(c, 4)), "0", 2055, {6, 1}},
     {"switch_mode_slot_1", "Koru", {0, 0}, OP(s.setSwitchMode(c, 1)), "0", 2055, {0, 6}},
     {"slot_mode", "Koru", {8, 0x03, 0x01, 0, 0x14}, OP(s.getMode(c, 4)), "Motion", 2054, {}},
-    {"reboot_status", "Tavra-A", {23}, OP(s.reboot(c)), "-7007", 250, {250}},
-    {"reboot_ok", "Tavra-A", {0}, OP(s.reboot(c)), "0", 250, {250}},
-    {"status_of_empty_reply", "Tavra-A", {}, OP(s.setDeviceAlias(c, "bench")), "-7028", 2057, {'b', 'e', 'n', 'c', 'h'}},
-    {"alias_cut_at_crlf", "Tavra-A", {'r', 'i', 'g', 0x0D, 0x0A, 'x'}, OP(s.getDeviceAlias(c)), "rig", 2056, {}},
-    {"serial_with_invalid_utf8", "Tavra-A", {'A', 'B', 0xFF, 'C', 'D', 'E', 'F', 'G', 'H'}, OP(s.getSerialNumber(c)),
+    {"reboot_status", "TavraA", {23}, OP(s.reboot(c)), "-7007", 250, {250}},
+    {"reboot_ok", "TavraA", {0}, OP(s.reboot(c)), "0", 250, {250}},
+    {"status_of_empty_reply", "TavraA", {}, OP(s.setDeviceAlias(c, "bench")), "-7028", 2057, {'b', 'e', 'n', 'c', 'h'}},
+    {"alias_cut_at_crlf", "TavraA", {'r', 'i', 'g', 0x0D, 0x0A, 'x'}, OP(s.getDeviceAlias(c)), "rig", 2056, {}},
+    {"serial_with_invalid_utf8", "TavraA", {'A', 'B', 0xFF, 'C', 'D', 'E', 'F', 'G', 'H'}, OP(s.getSerialNumber(c)),
      "AB\xEF\xBF\xBD" "CDEFG", 122, {}},
-    {"driver_info_parts", "Tavra-A", {'T', '-', 'A', '_', 'A', 'P', 'P', '_', '1', '.', '0', 0}, OP(s.getDriverInfo(c)),
+    {"driver_info_parts", "TavraA", {'T', '-', 'A', '_', 'A', 'P', 'P', '_', '1', '.', '0', 0}, OP(s.getDriverInfo(c)),
      "T-A,APP,1.0", 240, {0}},
-    {"eeprom_page", "Tavra-A", {1, 2, 255}, OP(s.getEEPROMPage(c, 3)), "1,2,255", 247, {3}},
-    {"set_eeprom_page", "Tavra-A", {0}, OP(s.setEEPROMPage(c, 2, {7, 8})), "0", 248, {2, 7, 8}},
+    {"eeprom_page", "TavraA", {1, 2, 255}, OP(s.getEEPROMPage(c, 3)), "1,2,255", 247, {3}},
+    {"set_eeprom_page", "TavraA", {0}, OP(s.setEEPROMPage(c, 2, {7, 8})), "0", 248, {2, 7, 8}},
 };
 
 #undef OP
@@ -87,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(Ops, SystemOp, ::testing::Combine(::testing::ValuesIn(k
 
 TEST(SystemState, ReadsLeaveTheirStateBehind) {
   ztest::Bench b(ztest::replyWith({1, 3, 0x32, 0x04}));
-  SystemModule sys(b.dev);
+  SystemModule sys(b.dev, zelvo::SystemData{});
   Call call = Call::blocking(b.dev, 2.0);
   (void)sys.getPinModeInPort(call, 1).runBlocking();
   const auto st = sys.state();
@@ -98,7 +88,7 @@ TEST(SystemState, ReadsLeaveTheirStateBehind) {
 
 TEST(SystemArguments, ErrorsComeBeforeSending) {
   ztest::Bench b(ztest::replyWith({0, 0}), "Koru");
-  SystemModule sys(b.dev);
+  SystemModule sys(b.dev, zelvo::SystemData{});
   Call call = Call::blocking(b.dev, 1.0);
   for (int slot : {0, 3, 5}) {
     try {
@@ -126,7 +116,7 @@ class SystemShortReply : public ::testing::TestWithParam<ShortReply> {};
 TEST_P(SystemShortReply, RaisesFirmwareOtherErrorNamingTheOperation) {
   const auto& c = GetParam();
   ztest::Bench b(ztest::replyWith(c.reply), "Koru");
-  SystemModule sys(b.dev);
+  SystemModule sys(b.dev, zelvo::SystemData{});
   try {
     ztest::runIn(true, b.dev, 2.0, [&](Call& call) { return c.run(sys, call); });
     FAIL() << "a short reply was accepted";

@@ -224,6 +224,9 @@ print(a.Sys_getSerialNumber(), asyncio.run(b.Sys_getSerialNumber_async()))
 if sys.argv[1] == "pending":  # a daemon thread still waits for a reply when the program ends
     eth.ignore_first(122, 100)
     threading.Thread(target=a.Sys_getSerialNumber, daemon=True).start()
+    end = time.monotonic() + 2
+    while eth.request_count(122) < 2 and time.monotonic() < end:  # its request is out: it waits
+        time.sleep(0.001)
 if sys.argv[1] == "busy":  # daemon threads come and go through blocking calls and constructors
     wifi.delay_replies(0.002)
     def calls():

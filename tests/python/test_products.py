@@ -99,3 +99,33 @@ def test_construction_data_cannot_be_changed_by_accident(make):
     dev.di_dict[1].append(99)
     assert dev.di_dict == {1: PINS8}
     assert not hasattr(dev, "ai_dict") and not hasattr(make("TavraP"), "di_dict")
+
+
+# --- members that send nothing: named arguments like every operation, None refused as a type -------
+
+@pytest.mark.parametrize("name, member, kwargs, expected", [
+    ("TavraA", "_checkAIPort", dict(port=0), True),
+    ("TavraI", "_checkAIPort", dict(port=0), True),
+    ("Koru", "_checkKORUSlot", dict(slot=1), None),
+    ("TavraEXD", "_checkDIPortAndPin", dict(port=2, pin=[0, 7]), True),
+    ("TavraA", "_ckeckAISamplingRate", dict(port=0, sampling_rate=20000), True),
+    ("Koru", "_AI_changePortToIndex", dict(port=3, chip_select=1), 7),
+    ("Koru", "_AI_changePortToIndex", dict(port=2, chip_select=0), None),
+    ("TavraEXD", "_getPinIndexInInt", dict(pin=[0, 5]), 33),
+])
+def test_local_members_take_keywords(make, name, member, kwargs, expected):
+    assert getattr(make(name), member)(**kwargs) == expected
+
+
+@pytest.mark.parametrize("name, member, args", [
+    ("TavraA", "_checkAIPort", (None,)),
+    ("TavraI", "_checkAIPort", (None,)),
+    ("Koru", "_checkKORUSlot", (None,)),
+    ("TavraA", "_ckeckAISamplingRate", (0, None)),
+    ("TavraEXD", "_getPinIndexInList", (None,)),
+    ("TavraA", "Logger_openFile", (None,)),
+    ("TavraA", "_Logger_close", (None,)),
+])
+def test_local_members_refuse_none_with_the_library_error(make, name, member, args):
+    with pytest.raises(z.InputTypeNotCorrectError):
+        getattr(make(name), member)(*args)

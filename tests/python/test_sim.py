@@ -215,3 +215,30 @@ def test_cli_rejects_unknown_model():
     proc = _start_cli("NoSuchBox")
     assert proc.wait(timeout=10) == 2
     assert "unknown model" in proc.stderr.read()
+
+
+# The controls of a peripheral are grouped under its name; the flat names from before the grouping
+# stay as aliases and reach the same state.
+@pytest.mark.parametrize("product, flat, group, grouped, args", [
+    ("TavraEXD", "dio_words", "dio", "words", (0,)),
+    ("TavraEXD", "dio_startup", "dio", "startup", (1,)),
+    ("TavraEXD", "outputs", "dio", "outputs", (0,)),
+    ("TavraA", "ai_state", "ai", "state", (0,)),
+    ("TavraA", "ai_waveform", "ai", "waveform", (3,)),
+    ("Koru", "ai_next_read", "ai", "next_read", (1,)),
+])
+def test_grouped_controls_and_their_flat_names_agree(emu, product, flat, group, grouped, args):
+    dev = emu.add(product)
+    assert getattr(getattr(dev, group), grouped)(*args) == getattr(dev, flat)(*args)
+
+
+def test_grouped_controls_change_what_the_flat_names_show(emu):
+    dio, ai = emu.add("TavraEXD"), emu.add("TavraA")
+    dio.dio.set_inputs(2, 0b101)
+    assert dio.inputs(2) == 0b101
+    dio.set_input(2, 1, 1)
+    assert dio.dio.inputs(2) == 0b111
+    ai.ai.unthrottled = True
+    assert ai.ai_unthrottled and ai.ai.ports == ai.ai_ports == [0]
+    with pytest.raises(ValueError, match="no digital I/O"):
+        ai.dio.outputs(0)          # the group exists; its controls refuse on a product without DIO

@@ -1,9 +1,15 @@
 """System module operations: end to end against the emulator in both families, and reply
 decoding against a scripted device."""
 
+import re
+from pathlib import Path
+
 import pytest
 
 import pyzelvo as z
+
+# The one place the version is written.
+VERSION = re.search(r'^version = "([^"]+)"$', (Path(__file__).parents[2] / "pyproject.toml").read_text(), re.M)[1]
 
 GET_DATE_TIME, SET_DATE_TIME, REBOOT = 241, 242, 250
 GET_EEPROM_PAGE, GET_SERIAL_NUMBER, GET_PIN_MODE_OF_SLOT = 247, 122, 127
@@ -14,7 +20,7 @@ def test_identity_and_texts(attach, call):
     dev, target = attach("TavraA")
     assert call(dev, "Sys_getSerialNumber") == target.serial_number == dev.serial_number
     assert call(dev, "Sys_getDriverInfo") == ["Tavra-A", "APP", "1.0.0"]
-    assert call(dev, "Sys_getPythonVersion") == z.__version__ == "3.1.2"
+    assert call(dev, "Sys_getPythonVersion") == z.__version__ == VERSION
     assert call(dev, "Sys_getDeviceAlias") == "Tavra-A"
     assert call(dev, "Sys_setDeviceAlias", "bench-3") == 0
     assert target.alias == "bench-3" and call(dev, "Sys_getDeviceAlias") == "bench-3"

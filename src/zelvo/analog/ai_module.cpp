@@ -24,38 +24,37 @@ constexpr std::size_t kBufferWords = 4;    // _AI_readBufferStatus
 constexpr double kOffsetFullScale = 50;    // 24-bit on-demand: reply element 0 == 0
 constexpr double kOffsetHalfScale = 25;    // otherwise
 constexpr std::int64_t kMaxNumSamples = 0xFFFFFFFF;
+constexpr int kMaxMode = 2;                // 0 on demand, 1 N samples, 2 continuous
+// Trigger mask bits: command, real-time clock alarm, external interrupt input.
+constexpr std::array<int, kMaxTriggerMode + 1> kTriggerMasks = {1, 2, 4, 3, 5, 6, 7};
+constexpr int kAllTriggerSources = 7;
+constexpr int kExternalTrigger = 4;
 
-bool is(const std::string& cls, std::initializer_list<const char*> names) {
-  for (const char* n : names)
-    if (cls == n) return true;
-  return false;
+// Trigger modes in which the external input may start streaming.
+bool usesExternalTrigger(int mode) {
+  return mode >= 0 && mode <= kMaxTriggerMode && (kTriggerMasks[static_cast<std::size_t>(mode)] & kExternalTrigger);
 }
 
-// Models that open and close the module without a packet.
-bool opensLocally(const std::string& cls) { return is(cls, {"TavraA", "TavraA2", "Koru"}); }
-
-// Pellor models: the sampling-rate limit by number of enabled channels (index = channels).
-constexpr std::array<double, 9> kPellorRateByChannels = {0, 16000, 8000, 6300, 4000, 3200, 2600, 2200, 2000};
-// Modular controller: by number of enabled chip selects.
-constexpr std::array<double, 4> kKoruRateByChipSelects = {0, 12000, 6000, 4000};
+// The limit of a table indexed by a count; 0 (none) beyond its end.
+double limitFor(const std::vector<double>& table, std::size_t count) {
+  return count < table.size() ? table[count] : 0;
+}
 
 }  // namespace
 
 // --- construction ----------------------------------------------------------------------------------
 
-AIModule::AIModule(Device& dev, const ProductSpec& spec)
+AIModule::AIModule(Device& dev, const AIData& data)
     : dev_(dev),
-      spec_(spec),
-      cls_(spec.class_name),
-      data_(*spec.ai),
-      is24_(spec.has(ModuleId::AI24BitStreaming)),
-      koru_(spec.class_name == "Koru"),
-      echo_cmd_(is24_ ? -1 : data_.ai_variable ? READ_AI_ON_DEMAND_VARIABLE : READ_AI_ON_DEMAND),
-      strm_cmd_(is24_ ? AI_START_STREAMING_24BIT : data_.ai_variable ? START_AI_STREAMING_VARIABLE : START_AI_STREAMING),
+      data_(data),
+      echo_cmd_(data_.samples_24bit ? -1 : data_.ai_variable ? READ_AI_ON_DEMAND_VARIABLE : READ_AI_ON_DEMAND),
+      strm_cmd_(data_.samples_24bit ? AI_START_STREAMING_24BIT
+                : data_.ai_variable ? START_AI_STREAMING_VARIABLE
+                                    : START_AI_STREAMING),
       counts16_(data_.ai_ratio),
       num_channels_(data_.ai_num_channels) {
   for (int p : kKoruPorts) chip_selects_[p] = {0};
-  if (koru_) {
+  if (data_.chip_selects) {
     for (int p : kKoruPorts)
       for (int cs = 0; cs < kChipSelects; ++cs) keys_.push_back(StreamKey{strm_cmd_, p, cs, 3});
   } else {
@@ -98,7 +97,7 @@ void AIModule::onStream(std::size_t index, ByteView stored) {
 
 void AIModule::convertInto(std::size_t index, ByteView stored) {
   const int width = num_channels_.load();
-  const std::size_t per_channel = is24_ ? kBytes24 : kBytes16;
+  const std::size_t per_channel = data_.samples_24bit ? kBytes24 : kBytes16;
   const std::size_t per_sample = static_cast<std::size_t>(width) * per_channel;
   if (per_sample == 0) return;
   // A payload that is not a whole number of samples: the whole ones are converted, the rest
@@ -108,7 +107,7 @@ void AIModule::convertInto(std::size_t index, ByteView stored) {
   const double ratio = data_.ai_ratio;
   signal_[index]->push(width, rows, [&](double* out) {
     const std::size_t values = rows * static_cast<std::size_t>(width);
-    if (is24_) {
+    if (data_.samples_24bit) {
       for (std::size_t v = 0; v < values; ++v) out[v] = count24(src + v * kBytes24) * ratio;
     } else {
       for (std::size_t v = 0; v < values; ++v) out[v] = counts16_.fromBytes(src + v * kBytes16);
@@ -123,46 +122,52 @@ void AIModule::drainRaw() {
 
 // --- checks --------------------------------------------------------------------------------------
 
-void AIModule::checkPort(int port) const {
+bool AIModule::checkPort(int port) const {
   if (!data_.ai_dict.contains(port)) throw Error(Err::AIPortNotAvaliableError);
+  return true;
 }
 
-void AIModule::checkMode(int mode) {
-  if (mode < 0 || mode > 2) throw Error(Err::AIModeNotAvaliableError);
+bool AIModule::checkMode(int mode) {
+  if (mode < 0 || mode > kMaxMode) throw Error(Err::AIModeNotAvaliableError);
+  return true;
 }
 
-void AIModule::checkChannel(int channel) {
+bool AIModule::checkChannel(int channel) {
   if (channel < kMinChannels || channel > kMaxChannels) throw Error(Err::AIChannelNotAvaliableError);
+  return true;
 }
 
-void AIModule::checkChipSelect(std::int64_t cs) {
+bool AIModule::checkChipSelect(std::int64_t cs) {
   if (cs < 0 || cs >= kChipSelects) throw Error(Err::AICSNotAvaliableError);
+  return true;
 }
 
-void AIModule::checkTriggerMode(int mode) {
+bool AIModule::checkTriggerMode(int mode) {
   if (mode < 0 || mode > kMaxTriggerMode) throw Error(Err::AITriggerModeNotAvaliableError);
+  return true;
 }
 
 int AIModule::triggerModeToMask(int mode) {
-  // Bit 0: command, bit 1: real-time clock alarm, bit 2: external interrupt.
-  constexpr std::array<int, 7> kMasks = {1, 2, 4, 3, 5, 6, 7};
-  return mode >= 0 && mode < static_cast<int>(kMasks.size()) ? kMasks[static_cast<std::size_t>(mode)] : 7;
+  return mode >= 0 && mode <= kMaxTriggerMode ? kTriggerMasks[static_cast<std::size_t>(mode)] : kAllTriggerSources;
 }
 
-void AIModule::checkSamplingRate(int port, double rate) const {
+bool AIModule::checkSamplingRate(int port, double rate) const {
   double limit = 0;  // none
-  if (koru_) {
-    const std::size_t n = chipSelectList(port).size();
-    limit = n < kKoruRateByChipSelects.size() ? kKoruRateByChipSelects[n] : 0;
-  } else if (is(cls_, {"PellorK1AD", "PellorK1AOD"})) {
-    const int n = num_channels_.load();
-    limit = n >= 0 && n < static_cast<int>(kPellorRateByChannels.size()) ? kPellorRateByChannels[static_cast<std::size_t>(n)] : 0;
-  } else if (is(cls_, {"TavraA", "AerisR4A"})) {
-    limit = 20000;
-  } else if (is(cls_, {"TavraA2", "AerisR3A", "AerisR3AH", "AerisR3AOD"})) {
-    limit = 10000;
+  switch (data_.rate_limit) {
+    case AIRateLimit::None:
+      break;
+    case AIRateLimit::MaxRate:
+      limit = data_.ai_max_rate;
+      break;
+    case AIRateLimit::PerChannelCount:
+      limit = limitFor(data_.rate_by_count, static_cast<std::size_t>(std::max(num_channels_.load(), 0)));
+      break;
+    case AIRateLimit::PerChipSelectCount:
+      limit = limitFor(data_.rate_by_count, chipSelectList(port).size());
+      break;
   }
   if (!(rate > 0) || (limit > 0 && rate > limit)) throw Error(Err::AIRateNotVaildError);
+  return true;
 }
 
 std::optional<std::size_t> AIModule::changePortToIndex(int port, int chip_select) const {
@@ -179,7 +184,7 @@ std::vector<int> AIModule::pinMapPorts() const {
   return {ports.begin(), ports.end()};
 }
 
-int AIModule::wirePort(int port) const { return koru_ ? changeToKORUPort(port) : port; }
+int AIModule::wirePort(int port) const { return data_.slot_ports ? changeToKORUPort(port) : port; }
 
 std::vector<int> AIModule::chipSelectList(int port) const {
   std::lock_guard lock(m_);
@@ -190,7 +195,7 @@ std::vector<int> AIModule::chipSelectList(int port) const {
 std::vector<int> AIModule::chipSelects(int port) const { return chipSelectList(port); }
 
 std::vector<std::size_t> AIModule::indicesOf(int port) const {
-  if (!koru_) return {0};
+  if (!data_.chip_selects) return {0};
   std::vector<std::size_t> out;
   for (int cs : chipSelectList(port))
     if (auto i = changePortToIndex(port, cs)) out.push_back(*i);
@@ -204,12 +209,12 @@ std::vector<std::shared_ptr<SampleQueue>> AIModule::queuesOf(int port) const {
 }
 
 std::uint64_t AIModule::droppedSamples(int port) const {
-  if (!is24_) port = wirePort(port);
+  if (!data_.samples_24bit) port = wirePort(port);
   checkPort(port);
   // Samples dropped from the signal queues, and packets dropped while they waited for the module
   // to open (counted in samples of the current channel count).
   const std::uint64_t sample_bytes =
-      static_cast<std::uint64_t>(std::max(num_channels_.load(), 1)) * (is24_ ? kBytes24 : kBytes16);
+      static_cast<std::uint64_t>(std::max(num_channels_.load(), 1)) * (data_.samples_24bit ? kBytes24 : kBytes16);
   std::uint64_t n = 0;
   for (std::size_t i : indicesOf(port))
     n += signal_[i]->dropped() + dev_.streams().queue(keys_[i])->droppedBytes() / sample_bytes;
@@ -227,7 +232,7 @@ std::vector<double> AIModule::decode16(const Reply& r, std::size_t first) const 
 // --- operations ----------------------------------------------------------------------------------
 
 Op<int> AIModule::open(Call& call, int port) {
-  if (opensLocally(cls_)) {
+  if (data_.opens_locally) {
     std::lock_guard lock(m_);
     if (!open_) {
       drainRaw();
@@ -249,7 +254,7 @@ Op<int> AIModule::open(Call& call, int port) {
 }
 
 Op<int> AIModule::close(Call& call, int port) {
-  if (opensLocally(cls_)) {
+  if (data_.opens_locally) {
     open_ = false;
     co_return 0;
   }
@@ -261,7 +266,7 @@ Op<int> AIModule::close(Call& call, int port) {
 }
 
 Op<int> AIModule::openStreaming(Call& call, int port) {
-  if (is(cls_, {"AerisR3A", "AerisR3AH", "AerisR4A", "AerisR3AOD"})) co_return 0;
+  if (data_.streaming_opens_locally) co_return 0;
   checkPort(port);  // the port as given: no slot conversion here
   co_await call.echo(OPEN_AI_STREAMING, payloadOf(port));
   co_return 0;
@@ -312,7 +317,7 @@ Op<int> AIModule::setSamplingRate(Call& call, int port, double sampling_rate) {
 }
 
 Op<std::vector<double>> AIModule::readOnDemand(Call& call, int port) {
-  if (is24_) {
+  if (data_.samples_24bit) {
     checkPort(port);
     const Bytes r = co_await call.echo(READAI24BIT, payloadOf(port, 0));
     const ByteView b = Reply(r, "AI_readOnDemand").span(kSampleData, kChannels24 * kBytes24);
@@ -323,7 +328,7 @@ Op<std::vector<double>> AIModule::readOnDemand(Call& call, int port) {
   port = wirePort(port);
   checkPort(port);
   std::vector<double> volts;
-  const std::vector<int> css = koru_ ? chipSelectList(port) : std::vector<int>{0};
+  const std::vector<int> css = data_.chip_selects ? chipSelectList(port) : std::vector<int>{0};
   for (int cs : css) {
     const Bytes payload = echo_cmd_ == READ_AI_ON_DEMAND ? payloadOf(port, cs) : payloadOf(port);
     const Bytes r = co_await call.echo(echo_cmd_, payload);
@@ -335,7 +340,7 @@ Op<std::vector<double>> AIModule::readOnDemand(Call& call, int port) {
 
 Op<SampleRows> AIModule::readStreaming(Call& call, int port, std::int64_t num_samples, double delay) {
   dev_.requireOpen();
-  if (!is24_) port = wirePort(port);
+  if (!data_.samples_24bit) port = wirePort(port);
   checkPort(port);
   const auto queues = queuesOf(port);
   SampleRows out;
@@ -382,7 +387,7 @@ Op<SampleRows> AIModule::readStreaming(Call& call, int port, std::int64_t num_sa
 }
 
 Op<int> AIModule::enableChannel(Call& call, int port, int channel) {
-  if (is(cls_, {"TavraA", "Koru", "AerisR3A", "AerisR3AH", "AerisR4A"})) throw Error(Err::APINotSupportError);
+  if (data_.fixed_channels) throw Error(Err::APINotSupportError);
   checkPort(port);
   checkChannel(channel);
   const Bytes r = co_await call.echo(SET_AI_ENABLED_CS, payloadOf(port, channel));
@@ -392,7 +397,7 @@ Op<int> AIModule::enableChannel(Call& call, int port, int channel) {
 }
 
 Op<int> AIModule::enableCS(Call& call, int slot, std::vector<std::int64_t> chip_select) {
-  if (!koru_) throw Error(Err::APINotSupportError);
+  if (!data_.chip_selects) throw Error(Err::APINotSupportError);
   const int port = wirePort(slot);
   checkPort(port);
   if (chip_select.empty()) throw Error(Err::AICSNotAvaliableError);
@@ -412,8 +417,7 @@ Op<int> AIModule::enableCS(Call& call, int slot, std::vector<std::int64_t> chip_
 }
 
 Op<int> AIModule::setTriggerMode(Call& call, int port, int mode) {
-  if (is(cls_, {"PellorK1AOD", "PellorK1AD"}) && (mode == 2 || mode == 4 || mode == 5 || mode == 6))
-    throw Error(Err::APINotSupportError);
+  if (!data_.external_trigger && usesExternalTrigger(mode)) throw Error(Err::APINotSupportError);
   checkPort(port);
   checkTriggerMode(mode);
   const Bytes r = co_await call.echo(AI_SET_TRIG_MODE, payloadOf(port, triggerModeToMask(mode)));
@@ -474,10 +478,11 @@ Op<bool> AIModule::checkAIPinState(Call& call, int port, std::vector<std::string
 
 // --- 24-bit on-demand module -----------------------------------------------------------------------
 
-AI24BitModule::AI24BitModule(Device& dev, const ProductSpec& spec) : dev_(dev), spec_(spec) {}
+AI24BitModule::AI24BitModule(Device& dev, const AI24Data& data) : dev_(dev), data_(data) {}
 
-void AI24BitModule::checkPort(int port) const {
-  if (!spec_.ai24_dict || !spec_.ai24_dict->contains(port)) throw Error(Err::AIPortNotAvaliableError);
+bool AI24BitModule::checkPort(int port) const {
+  if (!data_.ai_dict.contains(port)) throw Error(Err::AIPortNotAvaliableError);
+  return true;
 }
 
 Op<int> AI24BitModule::open(Call&, int) { co_return 0; }

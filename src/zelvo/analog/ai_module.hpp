@@ -23,7 +23,7 @@
 #include "zelvo/analog/sample_queue.hpp"
 #include "zelvo/core/call.hpp"
 #include "zelvo/core/reply.hpp"
-#include "zelvo/products/catalogue.hpp"
+#include "zelvo/catalogue/catalogue.hpp"
 
 namespace zelvo {
 
@@ -46,7 +46,7 @@ struct SampleRows {
 
 class AIModule {
  public:
-  AIModule(Device& dev, const ProductSpec& spec);
+  AIModule(Device& dev, const AIData& data);
   ~AIModule();
 
   // Configuration and streaming control.
@@ -70,13 +70,13 @@ class AIModule {
   Op<std::vector<std::int64_t>> readBufferStatus(Call& call, int port);
   Op<bool> checkAIPinState(Call& call, int port, std::vector<std::string> allow_state);
 
-  // Checks (raise the module's errors).
-  void checkPort(int port) const;
-  static void checkMode(int mode);
-  static void checkChannel(int channel);
-  static void checkChipSelect(std::int64_t cs);
-  static void checkTriggerMode(int mode);
-  void checkSamplingRate(int port, double rate) const;
+  // Checks: true, or they raise the module's errors.
+  bool checkPort(int port) const;
+  static bool checkMode(int mode);
+  static bool checkChannel(int channel);
+  static bool checkChipSelect(std::int64_t cs);
+  static bool checkTriggerMode(int mode);
+  bool checkSamplingRate(int port, double rate) const;
   static int triggerModeToMask(int mode);
   // Position of (port, chip select) in the queue lists; nullopt when it has none.
   std::optional<std::size_t> changePortToIndex(int port, int chip_select) const;
@@ -99,7 +99,6 @@ class AIModule {
   std::uint64_t droppedSamples(int port) const;
 
  private:
-  struct Variant;  // per-class behaviour
   int wirePort(int port) const;  // slot conversion on the modular controller
   std::vector<int> chipSelectList(int port) const;
   // The queue indices of a port, one per chip select of its list, in order; and their queues.
@@ -111,11 +110,7 @@ class AIModule {
   std::vector<double> decode16(const Reply& r, std::size_t first) const;
 
   Device& dev_;
-  const ProductSpec& spec_;
-  const std::string cls_;
   const AIData data_;
-  const bool is24_;       // the 24-bit streaming model
-  const bool koru_;       // slots and chip selects
   const int echo_cmd_;
   const int strm_cmd_;
   const Counts16 counts16_;
@@ -133,16 +128,16 @@ class AIModule {
 
 class AI24BitModule {
  public:
-  AI24BitModule(Device& dev, const ProductSpec& spec);
+  AI24BitModule(Device& dev, const AI24Data& data);
 
   Op<int> open(Call& call, int port);
   Op<int> close(Call& call, int port);
   Op<std::vector<double>> readOnDemand(Call& call, int port);
-  void checkPort(int port) const;
+  bool checkPort(int port) const;
 
  private:
   Device& dev_;
-  const ProductSpec& spec_;
+  const AI24Data data_;
 };
 
 }  // namespace zelvo

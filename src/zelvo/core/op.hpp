@@ -6,7 +6,8 @@
 //  - awaitable: waits suspend; whoever completes the wait (the receive thread, the timer, a
 //    cancellation) resumes it, and startDetached() reports the outcome to a completion callback.
 // An Op can co_await another Op; the inner one starts when awaited and resumes its awaiter when it
-// finishes (symmetric transfer, no extra stack depth).
+// finishes (symmetric transfer, no extra stack depth). An Op awaits nothing else but the waits of
+// wait.hpp: any other awaitable could suspend a blocking operation, so it does not compile.
 #pragma once
 
 #include <coroutine>
@@ -17,12 +18,28 @@
 #include <type_traits>
 #include <utility>
 
+#include "zelvo/core/errors.hpp"
+#include "zelvo/core/wait.hpp"
+
 namespace zelvo {
 
 template <class T>
 class Op;
 
 namespace detail {
+
+// What an operation may co_await: another operation, or a wait over any source.
+template <class A>
+inline constexpr bool kOpAwaitable = false;
+template <class U>
+inline constexpr bool kOpAwaitable<Op<U>> = true;
+template <class... P>
+inline constexpr bool kOpAwaitable<WaitFor<P...>> = true;
+
+// An Op without a coroutine (default-constructed or moved from) was awaited or run.
+[[noreturn]] inline void emptyOperation() {
+  throw Error(Err::APINotSupportError, "Internal error: an operation that holds no coroutine was run.");
+}
 
 struct OpPromiseBase {
   std::coroutine_handle<> continuation = std::noop_coroutine();
@@ -39,6 +56,13 @@ struct OpPromiseBase {
   };
   FinalAwaiter final_suspend() noexcept { return {}; }
   void unhandled_exception() noexcept { error = std::current_exception(); }
+
+  // Every co_await in an operation passes here: only operations and waits are accepted.
+  template <class A>
+    requires kOpAwaitable<std::remove_cvref_t<A>>
+  A&& await_transform(A&& awaited) noexcept {
+    return std::forward<A>(awaited);
+  }
 };
 
 template <class T>
@@ -91,16 +115,21 @@ class [[nodiscard]] Op {
   Op& operator=(const Op&) = delete;
   ~Op() { reset(); }
 
-  // Awaiting an Op starts it and resumes the awaiter when it finishes.
-  bool await_ready() const noexcept { return false; }
+  // Awaiting an Op starts it and resumes the awaiter when it finishes. An empty Op does not
+  // suspend the awaiter; it raises.
+  bool await_ready() const noexcept { return !h_; }
   std::coroutine_handle<> await_suspend(std::coroutine_handle<> awaiting) noexcept {
     h_.promise().continuation = awaiting;
     return h_;
   }
-  T await_resume() { return h_.promise().take(); }
+  T await_resume() {
+    if (!h_) detail::emptyOperation();
+    return h_.promise().take();
+  }
 
   // Runs the operation to completion on this thread (blocking family).
   T runBlocking() && {
+    if (!h_) detail::emptyOperation();
     h_.resume();
     if (!h_.done()) detail::opSuspendedWhileBlocking();
     return h_.promise().take();

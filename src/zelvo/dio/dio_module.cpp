@@ -1,7 +1,6 @@
 #include "zelvo/dio/dio_module.hpp"
 
 #include <algorithm>
-#include <string_view>
 
 #include "zelvo/core/reply.hpp"
 #include "zelvo/dio/dio_payload.hpp"
@@ -10,29 +9,15 @@
 namespace zelvo {
 namespace {
 
-// Product classes whose pin directions are fixed by the hardware.
-constexpr std::string_view kFixedDirectionModels[] = {"TavraL", "TavraD", "PellorK1DSNK", "Koru", "AerisR3AOD"};
-
 // Word values: all pins of a port, or none.
 constexpr int kAllOn = kWholePort;
 constexpr int kAllOff = 0;
 // Pin mode names the open operations test.
 constexpr const char* kIdleMode = "Idle";
 
-bool isFixedDirection(const ProductSpec& spec) {
-  return std::find(std::begin(kFixedDirectionModels), std::end(kFixedDirectionModels), spec.class_name) !=
-         std::end(kFixedDirectionModels);
-}
-
-const DIOData& dioData(const ProductSpec& spec) {
-  if (!spec.dio) throw Error(Err::APINotSupportError);
-  return *spec.dio;
-}
-
 }  // namespace
 
-DIOModule::DIOModule(Device& dev, const ProductSpec& spec)
-    : dev_(dev), dio_(dioData(spec)), fixed_direction_(isFixedDirection(spec)) {}
+DIOModule::DIOModule(Device& dev, const DIOData& dio) : dev_(dev), dio_(dio) {}
 
 // --- checks --------------------------------------------------------------------------------------
 
@@ -184,27 +169,27 @@ Op<void> DIOModule::requirePinModes(Call& call, const Side& side, int port, std:
 }
 
 Op<int> DIOModule::openPins(Call& call, Side side, int port, PinSelection pin) {
-  if (fixed_direction_) co_return 0;
+  if (fixedDirection()) co_return 0;
   const std::vector<int> pins = checkPortAndPins(side, port, pin);
   co_await requirePinModes(call, side, port, pins);
   co_return co_await setDIOCurrent(call, port, static_cast<int>(pinIndexMask(pin)), kAllOn, side.direction, kAllOff);
 }
 
 Op<int> DIOModule::openPort(Call& call, Side side, int port) {
-  if (fixed_direction_) co_return 0;
+  if (fixedDirection()) co_return 0;
   const std::vector<int>& pins = checkPort(side, port);
   co_await requirePinModes(call, side, port, pins);
   co_return co_await setDIOCurrent(call, port, kWholePort, kAllOn, side.direction, kAllOff);
 }
 
 Op<int> DIOModule::closePins(Call& call, Side side, int port, PinSelection pin) {
-  if (fixed_direction_) co_return 0;
+  if (fixedDirection()) co_return 0;
   checkPortAndPins(side, port, pin);
   co_return co_await closeDIOInPins(call, port, static_cast<int>(pinIndexMask(pin)));
 }
 
 Op<int> DIOModule::closePort(Call& call, Side side, int port) {
-  if (fixed_direction_) co_return 0;
+  if (fixedDirection()) co_return 0;
   checkPort(side, port);
   co_return co_await closeDIOInPort(call, port);
 }

@@ -11,7 +11,7 @@
 
 #include "zelvo/core/call.hpp"
 #include "zelvo/dio/pin_selection.hpp"
-#include "zelvo/products/catalogue.hpp"
+#include "zelvo/catalogue/catalogue.hpp"
 
 namespace zelvo {
 
@@ -25,13 +25,13 @@ using DIOWords = std::tuple<std::vector<int>, std::vector<int>, std::vector<int>
 
 class DIOModule {
  public:
-  DIOModule(Device& dev, const ProductSpec& spec);
+  DIOModule(Device& dev, const DIOData& dio);
 
   const PinMap& diDict() const { return dio_.di_dict; }
   const PinMap& doDict() const { return dio_.do_dict; }
   int numPinsPerPort() const { return dio_.dio_num_pins_per_port; }
   // Models whose pin directions are wired in hardware: opening and closing does nothing there.
-  bool fixedDirection() const { return fixed_direction_; }
+  bool fixedDirection() const { return dio_.fixed_direction; }
 
   // Checks, before anything is sent. Each returns true or throws DIPortNotAvaliableError /
   // DOPortNotAvaliableError (port not in the map) or PinsNotExistError (pins not in the map).
@@ -107,7 +107,6 @@ class DIOModule {
 
   Device& dev_;
   const DIOData& dio_;
-  bool fixed_direction_;
 };
 
 }  // namespace zelvo

@@ -1,24 +1,45 @@
+// The modules of a product, one per row of module_list.def that the product's entry lists.
+#include <optional>
+#include <type_traits>
+
+#include "zelvo/analog/ai_module.hpp"
+#include "zelvo/analog/data_logger.hpp"
+#include "zelvo/dio/dio_module.hpp"
 #include "zelvo/products/product.hpp"
+#include "zelvo/system/system_module.hpp"
 
 namespace zelvo {
-
 namespace {
 
-template <class M, class... Args>
-void build(Device& dev, std::unique_ptr<M>& slot, Args&&... args) {
-  slot = std::make_unique<M>(dev, std::forward<Args>(args)...);
-  dev.registerModule(slot.get());
+// A module the library does not implement yet: nothing to build.
+struct NoModule {};
+
+// Builds module M with its slice of the catalogue entry.
+template <class M, class Data>
+void build(Device& dev, ModuleSet& modules, const Data& data) {
+  if constexpr (std::is_same_v<M, NoModule>) {
+    return;
+  } else if constexpr (std::is_same_v<Data, std::nullopt_t>) {
+    modules.add<M>(dev);
+  } else if constexpr (requires { data.has_value(); }) {
+    if (!data) throw Error(Err::APINotSupportError, "The catalogue entry lacks the module's data.");
+    modules.add<M>(dev, *data);
+  } else {
+    modules.add<M>(dev, data);
+  }
 }
 
 }  // namespace
 
+ModuleSet::~ModuleSet() {
+  while (!owned_.empty()) owned_.pop_back();
+}
+
 void buildModules(Device& dev, const ProductSpec& spec, ModuleSet& modules) {
-  using M = ModuleId;
-  if (spec.has(M::System)) build(dev, modules.system);
-  if (spec.has(M::DataLogger)) build(dev, modules.logger);
-  if (spec.has(M::DIO)) build(dev, modules.dio, spec);
-  if (spec.has(M::AI) || spec.has(M::AI24BitStreaming)) build(dev, modules.ai, spec);
-  if (spec.has(M::AI24Bit)) build(dev, modules.ai24, spec);
+#define ZELVO_MODULE(Id, Name, Data, Library, Binder, Firmware) \
+  if (spec.has(ModuleId::Id)) build<Library>(dev, modules, spec.Data);
+#include "zelvo/catalogue/module_list.def"
+#undef ZELVO_MODULE
 }
 
 }  // namespace zelvo

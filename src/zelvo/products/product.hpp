@@ -2,29 +2,37 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 #include <vector>
 
-#include "zelvo/analog/ai_module.hpp"
-#include "zelvo/analog/data_logger.hpp"
+#include "zelvo/catalogue/catalogue.hpp"
 #include "zelvo/core/console.hpp"
-#include "zelvo/dio/dio_module.hpp"
 #include "zelvo/core/device.hpp"
-#include "zelvo/products/catalogue.hpp"
-#include "zelvo/system/system_module.hpp"
 
 namespace zelvo {
 
 // The module objects of one product. Each module registers itself with the device so operations
-// can reach it; close hooks release module workers at close().
-struct ModuleSet {
-  std::unique_ptr<SystemModule> system;
-  std::unique_ptr<DataLogger> logger;
-  std::unique_ptr<DIOModule> dio;
-  std::unique_ptr<AIModule> ai;        // AIModule and AI24BitStreamingModule products
-  std::unique_ptr<AI24BitModule> ai24;  // on-demand 24-bit products
+// can reach it; they are destroyed in the reverse order of their building.
+class ModuleSet {
+ public:
+  ModuleSet() = default;
+  ModuleSet(const ModuleSet&) = delete;
+  ModuleSet& operator=(const ModuleSet&) = delete;
+  ~ModuleSet();
+
+  template <class M, class... Args>
+  void add(Device& dev, Args&&... args) {
+    auto m = std::make_shared<M>(dev, std::forward<Args>(args)...);
+    dev.registerModule(m.get());
+    owned_.push_back(std::move(m));
+  }
+
+ private:
+  std::vector<std::shared_ptr<void>> owned_;  // each keeps its own deleter
 };
 
-// Creates the modules the product's catalogue entry lists.
+// Creates the modules the product's catalogue entry lists (module_list.def), each with its slice
+// of the entry.
 void buildModules(Device& dev, const ProductSpec& spec, ModuleSet& modules);
 
 template <class Base>

@@ -37,77 +37,71 @@ AiFirmware::~AiFirmware() = default;
 void AiFirmware::install(Firmware& fw) {
   fw_ = &fw;
   const ProductSpec& prod = fw.product();
-  model_.koru = prod.class_name == "Koru";  // the one product with chip selects
   if (prod.ai) {
+    model_.chip_selects = prod.ai->chip_selects;
     model_.variable = prod.ai->ai_variable;
     model_.streams = true;
-    model_.wide = prod.has(ModuleId::AI24BitStreaming);
+    model_.wide = prod.ai->samples_24bit;
     model_.max_rate = prod.ai->ai_max_rate;
     model_.ratio = prod.ai->ai_ratio;
     for (const auto& entry : prod.ai->ai_dict) ports_[entry.first];
-  } else if (prod.ai24_dict) {
+  } else if (prod.ai24) {
     model_.offset_code = true;
-    for (const auto& entry : *prod.ai24_dict) ports_[entry.first];
+    for (const auto& entry : prod.ai24->ai_dict) ports_[entry.first];
   }
-  if (model_.streams) streamer_ = std::make_unique<AiStreamer>(fw, mutex_, ports_, streamFormat());
-  registerCommands(fw);
+  if (model_.streams) {
+    streamer_ = std::make_unique<AiStreamer>(fw, mutex_, ports_, streamFormat());
+    registerSettings();
+  }
+  registerReads();
 }
 
 // --- command table -------------------------------------------------------------------------------
 
-template <class Fn>
-Replies AiFirmware::onPort(const Request& r, std::size_t need, Fn&& fn) {
-  if (r.payload.size() < need) return answer(r, {status::kParser});
-  std::lock_guard lock(mutex_);
-  const auto it = ports_.find(r.payload[0]);
-  if (it == ports_.end()) return answer(r, {r.payload[0], status::kAi});
-  return fn(it->first, it->second);
+void AiFirmware::route(int code, std::size_t need, Body body, Answer answers) {
+  fw_->registerHandler(code, [this, need, answers, body = std::move(body)](const Request& r) -> Replies {
+    const bool silent = answers == Answer::Never;
+    if (r.payload.size() < need) return silent ? Replies{} : answer(r, {status::kParser});
+    std::lock_guard lock(mutex_);
+    const auto it = ports_.find(r.payload[0]);
+    if (it == ports_.end()) return silent ? Replies{} : answer(r, {r.payload[0], status::kAi});
+    Outcome out = body(r, it->first, it->second);
+    if (const Byte* s = std::get_if<Byte>(&out)) return answer(r, {r.payload[0], *s});
+    return std::get<Replies>(std::move(out));
+  });
 }
 
-template <class Fn>
-Replies AiFirmware::configure(const Request& r, std::size_t need, Fn&& fn) {
-  return onPort(r, need, [&](int, AiPort& p) { return answer(r, {r.payload[0], fn(p)}); });
-}
-
-void AiFirmware::registerCommands(Firmware& fw) {
-  if (model_.streams) registerSettings(fw);
-  registerReads(fw);
-}
-
-void AiFirmware::registerSettings(Firmware& fw) {
+void AiFirmware::registerSettings() {
   using namespace aicmd;
-  auto setting = [&](int code, std::size_t need, Byte (*fn)(AiFirmware&, const Request&, AiPort&)) {
-    fw.registerHandler(code, [this, need, fn](const Request& r) {
-      return configure(r, need, [&](AiPort& p) { return fn(*this, r, p); });
-    });
-  };
-  setting(kOpenAi, kPortOnly, [](AiFirmware&, const Request&, AiPort& p) {
+  using P = AiPort&;
+  using R = const Request&;
+  route(OPEN_AI, kPortOnly, [](R, int, P p) -> Outcome {
     p.open = true;
     return status::kOk;
   });
-  setting(kCloseAi, kPortOnly, [](AiFirmware& self, const Request&, AiPort& p) {
+  route(CLOSE_AI, kPortOnly, [this](R, int, P p) -> Outcome {
     p.open = false;
-    self.stopStream(p);
+    stopStream(p);
     return status::kOk;
   });
-  setting(kSetSamplingRate, kPortAndWord, [](AiFirmware& self, const Request& r, AiPort& p) {
+  route(SET_AI_SAMPLING_RATE, kPortAndWord, [this](R r, int, P p) -> Outcome {
     const double rate = readF32BE(ByteView(r.payload).subspan(1));
-    if (!(rate >= kAiMinRate && rate <= self.model_.max_rate)) return status::kAi;  // NaN fails both
+    if (!(rate >= kAiMinRate && rate <= model_.max_rate)) return status::kAi;  // NaN fails both
     p.rate = rate;
     return status::kOk;
   });
-  setting(kSetMode, kPortAndByte, [](AiFirmware&, const Request& r, AiPort& p) {
+  route(SET_AI_MODE, kPortAndByte, [](R r, int, P p) -> Outcome {
     if (r.payload[1] >= kAiModeCount) return status::kAi;
     p.mode = static_cast<AiMode>(r.payload[1]);
     return status::kOk;
   });
-  setting(kSetNumSamples, kPortAndWord, [](AiFirmware&, const Request& r, AiPort& p) {
+  route(SET_AI_NUM_SAMPLES, kPortAndWord, [](R r, int, P p) -> Outcome {
     p.num_samples = readBE<std::uint32_t>(ByteView(r.payload).subspan(1));
     return status::kOk;
   });
-  setting(kSetEnabledCs, kPortAndByte, [](AiFirmware& self, const Request& r, AiPort& p) {
+  route(SET_AI_ENABLED_CS, kPortAndByte, [this](R r, int, P p) -> Outcome {
     const unsigned value = r.payload[1];
-    if (self.model_.koru) {
+    if (model_.chip_selects) {
       if (value == 0 || (value & ~kAllChipSelects) != 0) return status::kAi;
       p.cs_mask = value;
     } else {
@@ -116,57 +110,54 @@ void AiFirmware::registerSettings(Firmware& fw) {
     }
     return status::kOk;
   });
-  setting(kSetTriggerMode, kPortAndByte, [](AiFirmware&, const Request& r, AiPort& p) {
+  route(AI_SET_TRIG_MODE, kPortAndByte, [](R r, int, P p) -> Outcome {
     if (r.payload[1] < 1 || r.payload[1] > kTriggerMaskMax) return status::kAi;
     p.trigger_mask = r.payload[1];
     return status::kOk;
   });
-  setting(kOpenStreaming, kPortOnly, [](AiFirmware&, const Request&, AiPort&) { return status::kOk; });
-  setting(kCloseStreaming, kPortOnly, [](AiFirmware& self, const Request&, AiPort& p) {
-    self.stopStream(p);
+  route(OPEN_AI_STREAMING, kPortOnly, [](R, int, P) -> Outcome { return status::kOk; });
+  route(CLOSE_AI_STREAMING, kPortOnly, [this](R, int, P p) -> Outcome {
+    stopStream(p);
     return status::kOk;
   });
-  setting(kClearData, kPortOnly, [](AiFirmware&, const Request&, AiPort& p) {
+  route(CLEAR_DATA, kPortOnly, [](R, int, P p) -> Outcome {
     p.counters = {};
     p.reads = {};
     return status::kOk;
   });
-  fw.registerHandler(kCheckBufferStatus, [this](const Request& r) {
-    return onPort(r, kPortOnly, [&](int number, const AiPort& p) { return bufferStatus(number, p); });
-  });
-  fw.registerHandler(kGetCounters, [this](const Request& r) {
-    return onPort(r, kPortOnly, [&](int number, const AiPort& p) { return counters(number, p); });
-  });
-  const int start = model_.wide ? kStartStreaming24Bit : model_.variable ? kStartStreamingVariable : kStartStreaming;
-  fw.registerHandler(start, [this](const Request& r) { return startStreaming(r); });
+  route(CHECK_BUFFER_STATUS, kPortOnly, [this](R, int n, P p) -> Outcome { return bufferStatus(n, p); });
+  route(GET_AI_COUNTERS, kPortOnly, [this](R, int n, P p) -> Outcome { return counters(n, p); });
+  const int start = model_.wide ? AI_START_STREAMING_24BIT : model_.variable ? START_AI_STREAMING_VARIABLE : START_AI_STREAMING;
+  route(start, kPortOnly, [this](R r, int, P p) -> Outcome { return startStreaming(r, p); },
+        Answer::Never);
 }
 
-void AiFirmware::registerReads(Firmware& fw) {
+void AiFirmware::registerReads() {
   using namespace aicmd;
+  using P = AiPort&;
+  using R = const Request&;
   // [port, chip select] -> [port, chip select, 8 channels]; an invalid chip select -> [port, 52].
-  auto readChipSelect = [this](const Request& r, bool echo_cs) {
-    return onPort(r, kPortAndByte, [&](int, AiPort& p) {
+  auto readChipSelect = [this](bool echo_cs) {
+    return [this, echo_cs](R r, int, P p) -> Outcome {
       const int cs = r.payload[1];
-      if (!validChipSelect(cs)) return answer(r, {r.payload[0], status::kAi});
-      const int channels = echo_cs || model_.koru ? kAiChannels : p.channels;
+      if (!validChipSelect(cs)) return status::kAi;
+      const int channels = echo_cs || model_.chip_selects ? kAiChannels : p.channels;
       return readOnDemand(r, p, cs, channels, echo_cs ? r.payload[1] : status::kOk);
-    });
+    };
   };
   if (model_.offset_code || model_.wide) {
     // [port, mode byte] -> [port, 0, 8 channels of 3 bytes]; the mode byte is not examined.
-    fw.registerHandler(kRead24Bit, [this](const Request& r) {
-      return onPort(r, kPortAndByte, [&](int, AiPort& p) { return readOnDemand(r, p, 0, kAiChannels, status::kOk); });
-    });
+    route(READAI24BIT, kPortAndByte,
+          [this](R r, int, P p) -> Outcome { return readOnDemand(r, p, 0, kAiChannels, status::kOk); });
     return;
   }
   if (model_.variable) {
-    fw.registerHandler(kReadOnDemandVariable, [this](const Request& r) {
-      return onPort(r, kPortOnly, [&](int, AiPort& p) { return readOnDemand(r, p, 0, p.channels, status::kOk); });
-    });
+    route(READ_AI_ON_DEMAND_VARIABLE, kPortOnly,
+          [this](R r, int, P p) -> Outcome { return readOnDemand(r, p, 0, p.channels, status::kOk); });
   } else {
-    fw.registerHandler(kReadOnDemand, [readChipSelect](const Request& r) { return readChipSelect(r, true); });
+    route(READ_AI_ON_DEMAND, kPortAndByte, readChipSelect(true));
   }
-  fw.registerHandler(kGetData, [readChipSelect](const Request& r) { return readChipSelect(r, false); });
+  route(AI_GET_DATA, kPortAndByte, readChipSelect(false));
 }
 
 // --- handlers ------------------------------------------------------------------------------------
@@ -180,15 +171,10 @@ Replies AiFirmware::readOnDemand(const Request& r, AiPort& p, int chip_select, i
   return answer(r, std::move(out));
 }
 
-// A start is never answered, whatever happens: its code is a stream code, so the host would file
-// any reply as stream data. A start the port cannot carry out (mode on demand, N = 0, not open on
-// a model that needs OPEN_AI, already streaming, unknown port) is ignored.
-Replies AiFirmware::startStreaming(const Request& r) {
-  if (r.payload.size() < kPortOnly) return {};
-  std::lock_guard lock(mutex_);
-  const auto it = ports_.find(r.payload[0]);
-  if (it == ports_.end()) return {};
-  AiPort& p = it->second;
+// A start is never answered, whatever happens (see Answer::Never). A start the port cannot carry
+// out (mode on demand, N = 0, not open on a model that needs OPEN_AI, already streaming) is
+// ignored.
+Replies AiFirmware::startStreaming(const Request& r, AiPort& p) {
   const bool bounded = p.mode == AiMode::NSamples;
   if (p.stream.active || p.mode == AiMode::OnDemand || (model_.variable && !p.open) || (bounded && p.num_samples == 0))
     return {};
@@ -196,7 +182,7 @@ Replies AiFirmware::startStreaming(const Request& r) {
   run.active = true;
   run.generation = p.stream.generation + 1;
   run.code = r.code;
-  run.chip_selects = model_.koru ? p.chipSelects() : std::vector<int>{0};
+  run.chip_selects = model_.chip_selects ? p.chipSelects() : std::vector<int>{0};
   run.rate = p.rate;
   run.channels = streamChannels(p);
   if (bounded) run.total = p.num_samples;
@@ -224,7 +210,7 @@ Replies AiFirmware::bufferStatus(int number, const AiPort& p) const {
   }
   Bytes out{static_cast<Byte>(number)};
   appendWords(out, buffered, run.samples_per_packet, p.counters.stalls, run.active ? 1 : 0);
-  return {Reply{aicmd::kCheckBufferStatus, std::move(out)}};
+  return {Reply{aicmd::CHECK_BUFFER_STATUS, std::move(out)}};
 }
 
 // [port, samples per chip select 0..2, packets per chip select 0..2, on-demand reads, streams
@@ -234,16 +220,16 @@ Replies AiFirmware::counters(int number, const AiPort& p) const {
   Bytes out{static_cast<Byte>(number)};
   appendWords(out, c.samples[0], c.samples[1], c.samples[2], c.packets[0], c.packets[1], c.packets[2],
               c.on_demand_reads, c.streams_started, c.stalls);
-  return {Reply{aicmd::kGetCounters, std::move(out)}};
+  return {Reply{aicmd::GET_AI_COUNTERS, std::move(out)}};
 }
 
 // --- model choices -------------------------------------------------------------------------------
 
-bool AiFirmware::validChipSelect(int cs) const { return model_.koru ? cs >= 0 && cs < kAiChipSelects : cs == 0; }
+bool AiFirmware::validChipSelect(int cs) const { return model_.chip_selects ? cs >= 0 && cs < kAiChipSelects : cs == 0; }
 
 int AiFirmware::readChannels(const AiPort& p) const { return model_.variable ? p.channels : kAiChannels; }
 
-int AiFirmware::streamChannels(const AiPort& p) const { return model_.koru ? kAiChannels : p.channels; }
+int AiFirmware::streamChannels(const AiPort& p) const { return model_.chip_selects ? kAiChannels : p.channels; }
 
 SampleFormat AiFirmware::readFormat(int port) const {
   if (model_.offset_code) return SampleFormat::offsetCode(port == 0 ? kAiOffsetScalePort0 : kAiOffsetScaleOther);
@@ -261,7 +247,7 @@ void AiFirmware::checkTarget(int port, int chip_select, int channel) const {
     throw std::invalid_argument("no analog input port " + std::to_string(port) + " (ports: " + portList(ports_) + ")");
   if (!validChipSelect(chip_select))
     throw std::invalid_argument("no chip select " + std::to_string(chip_select) + " (" +
-                                (model_.koru ? "0, 1 or 2" : "only 0 on this model") + ")");
+                                (model_.chip_selects ? "0, 1 or 2" : "only 0 on this model") + ")");
   if (channel != -1 && (channel < 0 || channel >= kAiChannels))
     throw std::invalid_argument("no channel " + std::to_string(channel) + " (0.." + std::to_string(kAiChannels - 1) + ")");
 }
@@ -296,7 +282,7 @@ AiPortStatus AiFirmware::status(int port) const {
   s.rate = p.rate;
   s.num_samples = p.num_samples;
   s.channels = p.channels;
-  s.chip_selects = model_.koru ? p.chipSelects() : std::vector<int>{0};
+  s.chip_selects = model_.chip_selects ? p.chipSelects() : std::vector<int>{0};
   s.trigger_mask = p.trigger_mask;
   s.streaming = p.stream.active;
   s.samples_streamed = p.stream.sent;

@@ -12,7 +12,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <functional>
 #include <mutex>
+#include <variant>
 #include <vector>
 
 #include "zelvo/sim/ai_format.hpp"
@@ -26,26 +28,27 @@ namespace status {
 inline constexpr Byte kAi = 52;
 }  // namespace status
 
+// Command codes, under the names the library gives them.
 namespace aicmd {
-inline constexpr int kOpenAi = 176;
-inline constexpr int kSetSamplingRate = 177;
-inline constexpr int kSetMode = 178;
-inline constexpr int kSetNumSamples = 179;
-inline constexpr int kSetEnabledCs = 180;
-inline constexpr int kReadOnDemand = 181;
-inline constexpr int kOpenStreaming = 182;
-inline constexpr int kStartStreaming = 183;
-inline constexpr int kCloseStreaming = 184;
-inline constexpr int kClearData = 186;
-inline constexpr int kCheckBufferStatus = 187;
-inline constexpr int kGetCounters = 188;
-inline constexpr int kReadOnDemandVariable = 189;
-inline constexpr int kStartStreamingVariable = 190;
-inline constexpr int kCloseAi = 191;
-inline constexpr int kRead24Bit = 8196;
-inline constexpr int kStartStreaming24Bit = 8205;
-inline constexpr int kSetTriggerMode = 8214;
-inline constexpr int kGetData = 8226;
+inline constexpr int OPEN_AI = 176;
+inline constexpr int SET_AI_SAMPLING_RATE = 177;
+inline constexpr int SET_AI_MODE = 178;
+inline constexpr int SET_AI_NUM_SAMPLES = 179;
+inline constexpr int SET_AI_ENABLED_CS = 180;
+inline constexpr int READ_AI_ON_DEMAND = 181;
+inline constexpr int OPEN_AI_STREAMING = 182;
+inline constexpr int START_AI_STREAMING = 183;
+inline constexpr int CLOSE_AI_STREAMING = 184;
+inline constexpr int CLEAR_DATA = 186;
+inline constexpr int CHECK_BUFFER_STATUS = 187;
+inline constexpr int GET_AI_COUNTERS = 188;
+inline constexpr int READ_AI_ON_DEMAND_VARIABLE = 189;
+inline constexpr int START_AI_STREAMING_VARIABLE = 190;
+inline constexpr int CLOSE_AI = 191;
+inline constexpr int READAI24BIT = 8196;
+inline constexpr int AI_START_STREAMING_24BIT = 8205;
+inline constexpr int AI_SET_TRIG_MODE = 8214;
+inline constexpr int AI_GET_DATA = 8226;
 }  // namespace aicmd
 
 // Lowest sampling rate the firmware takes, Hz; the highest is the model's ai_max_rate.
@@ -98,7 +101,7 @@ class AiFirmware final : public FirmwareModule {
 
  private:
   struct Model {
-    bool koru = false;         // three chip selects per port
+    bool chip_selects = false;  // three chip selects per port
     bool variable = false;     // _VARIABLE codes; streaming needs OPEN_AI
     bool streams = false;      // the configuration and stream commands
     bool wide = false;         // 24-bit two's complement counts
@@ -107,16 +110,22 @@ class AiFirmware final : public FirmwareModule {
     double ratio = 0;
   };
 
-  void registerCommands(Firmware& fw);
-  void registerSettings(Firmware& fw);
-  void registerReads(Firmware& fw);
+  // What a command does on one of the model's ports: a status (answered [port, status]) or the
+  // replies it makes itself.
+  using Outcome = std::variant<Byte, Replies>;
+  using Body = std::function<Outcome(const Request& r, int number, AiPort& p)>;
+  // Starts answer nothing at all: their code is a stream code, so the host would take any reply
+  // for data.
+  enum class Answer { Always, Never };
 
-  template <class Fn>
-  Replies onPort(const Request& r, std::size_t need, Fn&& fn);
-  template <class Fn>
-  Replies configure(const Request& r, std::size_t need, Fn&& fn);
+  // Registers a command of `need` payload bytes, the port first. A shorter request is answered
+  // [80], a port the model lacks [port, 52] (with Answer::Never: nothing); the body runs with the
+  // module's lock held.
+  void route(int code, std::size_t need, Body body, Answer answers = Answer::Always);
+  void registerSettings();
+  void registerReads();
 
-  Replies startStreaming(const Request& r);
+  Replies startStreaming(const Request& r, AiPort& p);
   Replies bufferStatus(int number, const AiPort& p) const;
   Replies counters(int number, const AiPort& p) const;
   // One on-demand read: [port, second, raw values of `channels` channels], second being the chip

@@ -1,10 +1,8 @@
 #include "zelvo/sim/dio_firmware.hpp"
 
-#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 
 namespace zelvo::sim {
 namespace {
@@ -15,9 +13,6 @@ constexpr Byte kDioStatus = 50;       // pins busy with another function, or a d
 
 constexpr std::uint16_t kWholePort = 0xFFFF;
 constexpr int kPortBits = 16;
-
-// Products whose pin directions are wired in hardware.
-constexpr std::string_view kFixedDirectionProducts[] = {"TavraL", "TavraD", "PellorK1DSNK", "Koru", "AerisR3AOD"};
 
 std::uint16_t bitsOf(const std::vector<int>& pins) {
   std::uint16_t bits = 0;
@@ -44,14 +39,11 @@ std::optional<std::uint16_t> select(std::uint16_t pins, std::uint16_t mask) {
 void DioFirmware::install(Firmware& fw) {
   fw_ = &fw;
   const DIOData& dio = *fw.product().dio;
-  const std::string& name = fw.product().class_name;
-  const bool fixed = std::find(std::begin(kFixedDirectionProducts), std::end(kFixedDirectionProducts), name) !=
-                     std::end(kFixedDirectionProducts);
   for (const auto& [number, pins] : dio.di_dict) ports_[number].can_input = bitsOf(pins);
   for (const auto& [number, pins] : dio.do_dict) ports_[number].can_output = bitsOf(pins);
   for (auto& [number, p] : ports_) {
     p.pins = static_cast<std::uint16_t>(p.can_input | p.can_output);
-    if (fixed) p.now = DioWords{p.pins, static_cast<std::uint16_t>(p.can_output & ~p.can_input), 0};
+    if (dio.fixed_direction) p.now = DioWords{p.pins, static_cast<std::uint16_t>(p.can_output & ~p.can_input), 0};
     p.boot = p.now;
   }
 
@@ -62,49 +54,49 @@ void DioFirmware::install(Firmware& fw) {
   constexpr auto kMasked = Addressing::Mask;
   constexpr auto kPort = Addressing::Port;
 
-  route(kSetCurrent, 4, kMasked,
+  route(SET_DIO_CURRENT, 4, kMasked,
         [this](int n, Port& p, U, W w) -> Outcome { return configure(n, p, w[0], {w[1], w[2], w[3]}); });
-  route(kToggleDirection, 2, kMasked, [this](int n, Port& p, U sel, W w) -> Outcome {
+  route(TOGGLE_DIO_DIR, 2, kMasked, [this](int n, Port& p, U sel, W w) -> Outcome {
     return configure(n, p, w[0], {p.now.enabled, static_cast<U>(p.now.direction ^ sel), w[1]});
   });
-  route(kSetPortDi, 0, kPort,
+  route(SET_SLOT_DI, 0, kPort,
         [this](int n, Port& p, U, W) -> Outcome { return configure(n, p, kWholePort, {kWholePort, 0, 0}); });
-  route(kSetPortDo, 0, kPort,
+  route(SET_SLOT_DO, 0, kPort,
         [this](int n, Port& p, U, W) -> Outcome { return configure(n, p, kWholePort, {kWholePort, kWholePort, 0}); });
-  route(kSetPortIdle, 0, kPort, [this](int n, Port& p, U, W) -> Outcome { return configure(n, p, kWholePort, {0, 0, 0}); });
-  route(kGetCurrent, 1, kMasked, [words](int, Port& p, U sel, W) {
+  route(SET_SLOT_IDLE, 0, kPort, [this](int n, Port& p, U, W) -> Outcome { return configure(n, p, kWholePort, {0, 0, 0}); });
+  route(GET_DIO_CURRENT, 1, kMasked, [words](int, Port& p, U sel, W) {
     return words({static_cast<U>(p.now.enabled & sel), static_cast<U>(p.now.direction & sel), static_cast<U>(p.now.state & sel)});
   });
-  route(kLoadStartup, 0, kPort, [words](int, Port& p, U, W) { return words({p.boot.enabled, p.boot.direction, p.boot.state}); });
-  route(kSaveStartup, 3, kPort, [](int, Port& p, U sel, W w) -> Outcome {
+  route(LOAD_DIO_STARTUP, 0, kPort, [words](int, Port& p, U, W) { return words({p.boot.enabled, p.boot.direction, p.boot.state}); });
+  route(SAVE_DIO_STARTUP, 3, kPort, [](int, Port& p, U sel, W w) -> Outcome {
     const DioWords stored{static_cast<U>(w[0] & sel), static_cast<U>(w[1] & sel), static_cast<U>(w[2] & sel)};
     if (!directionsFit(p, stored.enabled, stored.direction)) return kDioStatus;
     p.boot = stored;
     return status::kOk;
   });
-  route(kGetState, 1, kMasked, [words](int, Port& p, U sel, W) { return words({static_cast<U>(p.now.state & sel)}); });
-  route(kSetState, 2, kMasked, [](int, Port& p, U sel, W w) -> Outcome {
+  route(GET_DIO_STATE, 1, kMasked, [words](int, Port& p, U sel, W) { return words({static_cast<U>(p.now.state & sel)}); });
+  route(SET_DIO_STATE, 2, kMasked, [](int, Port& p, U sel, W w) -> Outcome {
     p.now.state = merge(p.now.state, w[1], sel);
     return status::kOk;
   });
-  route(kReadDi, 0, kPort, [](int, Port& p, U sel, W) -> Outcome {
+  route(READ_DI, 0, kPort, [](int, Port& p, U sel, W) -> Outcome {
     sample(p, sel);
     return status::kOk;
   });
-  route(kWriteDo, 0, kPort, [](int, Port& p, U sel, W) -> Outcome {
+  route(WRITE_DO, 0, kPort, [](int, Port& p, U sel, W) -> Outcome {
     write(p, sel);
     return status::kOk;
   });
-  route(kReadAndGetDi, 1, kMasked, [words](int, Port& p, U sel, W) {
+  route(READ_AND_GET_DI, 1, kMasked, [words](int, Port& p, U sel, W) {
     sample(p, sel);
     return words({static_cast<U>(p.now.state & sel)});
   });
-  route(kSetAndWriteDo, 2, kMasked, [words](int, Port& p, U sel, W w) {
+  route(SET_AND_WRITE_DO, 2, kMasked, [words](int, Port& p, U sel, W w) {
     p.now.state = merge(p.now.state, w[1], sel);
     write(p, sel);
     return words({p.driven()});
   });
-  route(kToggleAndWriteDo, 1, kMasked, [words](int, Port& p, U sel, W) {
+  route(TOGGLE_AND_WRITE_DO, 1, kMasked, [words](int, Port& p, U sel, W) {
     const auto outputs = static_cast<U>(sel & p.now.enabled & p.now.direction);
     p.now.state ^= outputs;
     write(p, outputs);

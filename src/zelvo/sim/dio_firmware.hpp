@@ -32,22 +32,23 @@
 
 namespace zelvo::sim {
 
+// Command codes, under the names the library gives them.
 namespace diocmd {
-inline constexpr int kLoadStartup = 224;
-inline constexpr int kSaveStartup = 225;
-inline constexpr int kGetCurrent = 226;
-inline constexpr int kSetCurrent = 227;
-inline constexpr int kToggleDirection = 228;
-inline constexpr int kGetState = 229;
-inline constexpr int kSetState = 230;
-inline constexpr int kReadDi = 231;
-inline constexpr int kWriteDo = 232;
-inline constexpr int kReadAndGetDi = 233;
-inline constexpr int kSetAndWriteDo = 234;
-inline constexpr int kSetPortDi = 235;
-inline constexpr int kSetPortDo = 236;
-inline constexpr int kSetPortIdle = 237;
-inline constexpr int kToggleAndWriteDo = 238;
+inline constexpr int LOAD_DIO_STARTUP = 224;
+inline constexpr int SAVE_DIO_STARTUP = 225;
+inline constexpr int GET_DIO_CURRENT = 226;
+inline constexpr int SET_DIO_CURRENT = 227;
+inline constexpr int TOGGLE_DIO_DIR = 228;
+inline constexpr int GET_DIO_STATE = 229;
+inline constexpr int SET_DIO_STATE = 230;
+inline constexpr int READ_DI = 231;
+inline constexpr int WRITE_DO = 232;
+inline constexpr int READ_AND_GET_DI = 233;
+inline constexpr int SET_AND_WRITE_DO = 234;
+inline constexpr int SET_SLOT_DI = 235;
+inline constexpr int SET_SLOT_DO = 236;
+inline constexpr int SET_SLOT_IDLE = 237;
+inline constexpr int TOGGLE_AND_WRITE_DO = 238;
 }  // namespace diocmd
 
 // Configuration words of a port, one bit per pin.

@@ -52,16 +52,9 @@ std::map<int, std::vector<PinMode>> initialPinModes(const ProductSpec& prod) {
   if (prod.dio)
     for (const auto* map : {&prod.dio->di_dict, &prod.dio->do_dict})
       for (const auto& [port, pins] : *map) named[port].insert(pins.begin(), pins.end());
-  auto notePairs = [&](const std::optional<PairMap>& map) {
-    if (!map) return;
+  for (const PairMap* map : pinReferenceMaps(prod))
     for (const auto& [module_port, refs] : *map)
       for (const auto& [port, pin] : refs) named[port].insert(pin);
-  };
-  if (prod.ai) notePairs(prod.ai->ai_dict);
-  if (prod.ao) notePairs(prod.ao->ao_dict);
-  for (const auto* map : {&prod.ai24_dict, &prod.motion_dict, &prod.tvst_dict, &prod.thermal_dict, &prod.ahrs_dict,
-                          &prod.uart_dict, &prod.I2C_dict, &prod.SPI_dict, &prod.can_dict})
-    notePairs(*map);
 
   std::map<int, std::vector<PinMode>> table;
   for (const auto& [port, count] : portLayout(prod)) {
@@ -79,6 +72,8 @@ Firmware::Firmware(ProductSpec prod, FirmwareConfig cfg)
     : product_(std::move(prod)), version_(std::move(cfg.version)), alias_(product_.model), pins_(initialPinModes(product_)) {
   if (cfg.serial.empty()) cfg.serial = freshSerialNumber();
   if (!setSerialNumber(cfg.serial)) throw std::invalid_argument("a serial number is 8 printable ASCII characters");
+  // Every emulated device answers the System commands, whatever its entry lists; the other
+  // peripherals follow the product's modules.
   system_ = &addModule<SystemFirmware>();
   installPeripherals(*this);
 }
@@ -113,8 +108,6 @@ bool Firmware::hasHandler(int code) const {
   std::lock_guard lock(mutex_);
   return handlers_.count(code) != 0;
 }
-
-bool Firmware::rtcYearFrom2000() const { return product_.model.find("Aeris") != std::string::npos; }
 
 std::string Firmware::alias() const {
   std::lock_guard lock(mutex_);

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "zelvo/core/bytes.hpp"
-#include "zelvo/products/catalogue.hpp"
+#include "zelvo/catalogue/catalogue.hpp"
 #include "zelvo/sim/wire.hpp"
 
 namespace zelvo::sim {
@@ -121,8 +121,8 @@ class Firmware {
 
   const ProductSpec& product() const { return product_; }
   const std::string& version() const { return version_; }
-  // Whether the model's RTC counts years from 2000 (else from 1900).
-  bool rtcYearFrom2000() const;
+  // The year the model's clock counts from (1900, or 2000 on the Wi-Fi models).
+  int rtcYearBase() const { return product_.system.rtc_year_base; }
 
   std::string alias() const;
   std::string defaultAlias() const { return product_.model; }

@@ -1,15 +1,36 @@
+// The emulator's side of every module a product lists, one firmware class per row of
+// module_list.def.
 #include "zelvo/sim/peripherals.hpp"
+
+#include <type_traits>
 
 #include "zelvo/sim/ai_firmware.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/firmware.hpp"
+#include "zelvo/sim/system_firmware.hpp"
 
 namespace zelvo::sim {
+namespace {
+
+// A module the emulator does not model yet: its commands get the parser-error answer.
+struct NoFirmware {};
+
+// Installs F unless the firmware has one already (several modules can share a firmware class).
+template <class F>
+void install(Firmware& fw) {
+  if constexpr (!std::is_same_v<F, NoFirmware>) {
+    if (!fw.findModule<F>()) fw.addModule<F>();
+  }
+}
+
+}  // namespace
 
 void installPeripherals(Firmware& fw) {
   const ProductSpec& p = fw.product();
-  if (p.has(ModuleId::DIO)) fw.addModule<DioFirmware>();
-  if (p.has(ModuleId::AI) || p.has(ModuleId::AI24BitStreaming) || p.has(ModuleId::AI24Bit)) fw.addModule<AiFirmware>();
+#define ZELVO_MODULE(Id, Name, Data, Library, Binder, Firmware) \
+  if (p.has(ModuleId::Id)) install<Firmware>(fw);
+#include "zelvo/catalogue/module_list.def"
+#undef ZELVO_MODULE
 }
 
 }  // namespace zelvo::sim

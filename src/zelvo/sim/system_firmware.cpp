@@ -1,6 +1,7 @@
 #include "zelvo/sim/system_firmware.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 
 namespace zelvo::sim {
@@ -9,6 +10,14 @@ namespace {
 Bytes textBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 bool validTimeOfDay(int hour, int minute, int second) { return hour < 24 && minute < 60 && second < 60; }
+
+// Payload bytes some requests need.
+constexpr std::size_t kDateTimeFields = 6;    // year - 1900, month, day, hour, minute, second
+constexpr std::size_t kAlarmFields = 6;       // 0, mode, day, hour, minute, second
+constexpr std::size_t kEepromByteFields = 3;  // page, index, value
+constexpr std::size_t kPageByte = 1;
+constexpr std::size_t kPortByte = 1;
+constexpr Byte kEepromFamily = 0x24;          // what GET_EEPROM_DEVICE reports as the memory family
 
 // Tasks the firmware runs, by transport and peripheral; what GET_THREADS lists.
 std::string taskList(const ProductSpec& prod) {
@@ -39,123 +48,144 @@ std::string taskList(const ProductSpec& prod) {
 
 void SystemFirmware::install(Firmware& fw) {
   fw_ = &fw;
-  slotted_ = fw.product().class_name == "Koru";
+  slotted_ = fw.product().system.slots;
   eraseEeprom();
   using namespace syscmd;
-  auto route = [&](int code, Replies (SystemFirmware::*fn)(const Request&)) {
-    fw.registerHandler(code, [this, fn](const Request& r) { return (this->*fn)(r); });
-  };
-  auto routeConst = [&](int code, Replies (SystemFirmware::*fn)(const Request&) const) {
-    fw.registerHandler(code, [this, fn](const Request& r) { return (this->*fn)(r); });
-  };
-  routeConst(kGetDriverInfo, &SystemFirmware::getDriverInfo);
-  routeConst(kGetDateTime, &SystemFirmware::getDateTime);
-  route(kSetDateTime, &SystemFirmware::setDateTime);
-  route(kSetEepromPage, &SystemFirmware::setEepromPage);
-  route(kSetEepromByte, &SystemFirmware::setEepromByte);
-  routeConst(kGetPinModeOfSlot, &SystemFirmware::getPinModes);
-  routeConst(kGetSlotMode, &SystemFirmware::getSlotModes);
-  route(kSetSlotMode, &SystemFirmware::setSlotMode);
-  routeConst(kGetThreads, &SystemFirmware::threadList);
-  route(kRtcStartAlarm, &SystemFirmware::startAlarm);
+  using S = SystemFirmware;
+  constexpr std::size_t kAny = 0;
+  //    code                  bytes needed         answer when shorter          handler
+  route(GET_DRIVER_INFO,      kAny,                {},                          &S::driverInfo);
+  route(GET_DATE_TIME,        kAny,                {},                          &S::dateTime);
+  route(SET_DATE_TIME,        kDateTimeFields,     {status::kParser},           &S::setDateTime);
+  route(GET_DEV_ALIAS,        kAny,                {},                          &S::alias);
+  route(SET_DEV_ALIAS,        kAny,                {},                          &S::setAlias);
+  route(GET_SERIAL_NUMBER,    kAny,                {},                          &S::serialNumber);
+  route(SET_SERIAL_NUMBER,    kAny,                {},                          &S::setSerialNumber);
+  route(RTC_START_ALARM,      kAlarmFields,        {0, status::kParser},        &S::startAlarm);
+  route(RTC_STOP_ALARM,       kAny,                {},                          &S::stopAlarm);
+  route(RTC_GET_ALARM_STATE,  kAny,                {},                          &S::alarmState);
+  route(RTC_GET_ALARM_CONFIG, kAny,                {},                          &S::alarmConfig);
+  route(REBOOT,               kAny,                {},                          &S::reboot);
+  route(REBOOT_ON_BOOTLOADER, kAny,                {},                          &S::rebootOnBootloader);
+  route(GET_EEPROM_PAGE,      kPageByte,           {status::kEeprom},           &S::readEepromPage);
+  route(SET_EEPROM_PAGE,      kPageByte,           {status::kEeprom},           &S::setEepromPage);
+  route(SET_EEPROM_BYTE,      kEepromByteFields,   {status::kEeprom},           &S::setEepromByte);
+  route(GET_EEPROM_DEVICE,    kAny,                {},                          &S::eepromDevice);
+  route(RESET_FACTORY,        kAny,                {},                          &S::resetFactory);
+  route(GET_PIN_MODE_OF_SLOT, kPortByte,           {status::kParser},           &S::pinModes);
+  route(GET_SLOT_MODE,        kAny,                {},                          &S::slotModes);
+  route(SET_SLOT_MODE,        kAny,                {},                          &S::setSlotMode);
+  route(GET_THREADS,          kAny,                {},                          &S::threadList);
+}
 
-  fw.registerHandler(kGetDevAlias, [this](const Request& r) {
-    Bytes out = textBytes(fw_->alias());
-    out.push_back(kCr);
-    out.push_back(kLf);
-    return answer(r, std::move(out));
-  });
-  fw.registerHandler(kSetDevAlias, [this](const Request& r) {
-    const bool ok = fw_->setAlias(std::string(r.payload.begin(), r.payload.end()));
-    return answer(r, {ok ? status::kOk : status::kParser});
-  });
-  fw.registerHandler(kGetSerialNumber, [this](const Request& r) { return answer(r, textBytes(fw_->serialNumber())); });
-  fw.registerHandler(kSetSerialNumber, [this](const Request& r) {
-    const bool ok = fw_->setSerialNumber(std::string(r.payload.begin(), r.payload.end()));
-    return answer(r, {ok ? status::kOk : status::kParser});
-  });
-  fw.registerHandler(kRtcStopAlarm, [this](const Request& r) {
-    alarm_.on = false;
-    return answer(r, {0, status::kOk});
-  });
-  fw.registerHandler(kRtcGetAlarmState, [this](const Request& r) { return answer(r, {0, Byte(alarm_.on ? 1 : 0)}); });
-  fw.registerHandler(kRtcGetAlarmConfig, [this](const Request& r) {
-    return answer(r, {0, alarm_.mode, alarm_.day, alarm_.hour, alarm_.minute, alarm_.second, 0});
-  });
-  fw.registerHandler(kReboot, [this](const Request& r) {
-    ++reboots_;
-    return answer(r, {status::kOk});
-  });
-  fw.registerHandler(kRebootOnBootloader, [this](const Request& r) {
-    ++bootloader_reboots_;
-    return answer(r, {status::kOk});
-  });
-  fw.registerHandler(kGetEepromPage, [this](const Request& r) {
-    if (r.payload.empty()) return answer(r, {status::kEeprom});
-    return answer(r, eepromPage(r.payload[0]));
-  });
-  fw.registerHandler(kGetEepromDevice, [](const Request& r) {
-    // Device number, memory family, page count (big-endian), page size.
-    Bytes out{r.payload.empty() ? Byte(0) : r.payload[0], 0x24};
-    appendBE(out, static_cast<std::uint16_t>(kEepromPages));
-    out.insert(out.end(), {Byte(kEepromPageSize), 0, 0, 0});
-    return answer(r, std::move(out));
-  });
-  fw.registerHandler(kResetFactory, [this](const Request& r) {
-    fw_->setAlias(fw_->defaultAlias());
-    eraseEeprom();
-    return answer(r, {status::kOk});
+template <class Handler>
+void SystemFirmware::route(int code, std::size_t need, Bytes too_short, Handler handler) {
+  fw_->registerHandler(code, [this, need, too_short = std::move(too_short), handler](const Request& r) {
+    if (r.payload.size() < need) return answer(r, too_short);
+    return answer(r, std::invoke(handler, *this, ByteView(r.payload)));
   });
 }
 
-Replies SystemFirmware::getDriverInfo(const Request& req) const {
+// --- identity, clock and alarm ---------------------------------------------------------------------
+
+Bytes SystemFirmware::driverInfo(ByteView) const {
   // The same text whatever mode byte is asked for: this firmware has one application image.
-  return answer(req, textBytes(fw_->product().model + "_APP_" + fw_->version()));
+  return textBytes(fw_->product().model + "_APP_" + fw_->version());
 }
 
-Replies SystemFirmware::getDateTime(const Request& req) const {
+Bytes SystemFirmware::alias(ByteView) const {
+  Bytes out = textBytes(fw_->alias());
+  out.push_back(kCr);
+  out.push_back(kLf);
+  return out;
+}
+
+Bytes SystemFirmware::setAlias(ByteView p) {
+  return {fw_->setAlias(std::string(p.begin(), p.end())) ? status::kOk : status::kParser};
+}
+
+Bytes SystemFirmware::serialNumber(ByteView) const { return textBytes(fw_->serialNumber()); }
+
+Bytes SystemFirmware::setSerialNumber(ByteView p) {
+  return {fw_->setSerialNumber(std::string(p.begin(), p.end())) ? status::kOk : status::kParser};
+}
+
+Bytes SystemFirmware::dateTime(ByteView) const {
   const DateTime t = fw_->rtcNow();
-  const int year_base = fw_->rtcYearFrom2000() ? 2000 : 1900;
-  return answer(req, {Byte(t.year - year_base), Byte(t.month), Byte(t.day), Byte(t.hour), Byte(t.minute),
-                      Byte(t.second)});
+  return {Byte(t.year - fw_->rtcYearBase()), Byte(t.month), Byte(t.day), Byte(t.hour), Byte(t.minute), Byte(t.second)};
 }
 
-Replies SystemFirmware::setDateTime(const Request& req) {
-  if (req.payload.size() < 6) return answer(req, {status::kParser});
-  const auto& p = req.payload;
-  const DateTime t{1900 + p[0], p[1], p[2], p[3], p[4], p[5]};
-  // A clock that counts from 2000 cannot hold an earlier year.
-  const bool year_ok = !fw_->rtcYearFrom2000() || t.year >= 2000;
+Bytes SystemFirmware::setDateTime(ByteView p) {
+  const DateTime t{kClockYearBase + p[0], p[1], p[2], p[3], p[4], p[5]};
+  // A clock that counts from a later year cannot hold an earlier one.
+  const bool year_ok = t.year >= fw_->rtcYearBase();
   if (!year_ok || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || !validTimeOfDay(t.hour, t.minute, t.second))
-    return answer(req, {status::kRtc});
+    return {status::kRtc};
   fw_->setRtc(t);
-  return answer(req, {status::kOk});
+  return {status::kOk};
 }
 
-Replies SystemFirmware::startAlarm(const Request& req) {
-  if (req.payload.size() < 6) return answer(req, {0, status::kParser});
-  const auto& p = req.payload;
-  if (p[2] > 31 || !validTimeOfDay(p[3], p[4], p[5])) return answer(req, {0, status::kRtc});
+Bytes SystemFirmware::startAlarm(ByteView p) {
+  if (p[2] > 31 || !validTimeOfDay(p[3], p[4], p[5])) return {0, status::kRtc};
   alarm_ = RtcAlarm{true, p[1], p[2], p[3], p[4], p[5]};
-  return answer(req, {0, status::kOk});
+  return {0, status::kOk};
 }
 
-Replies SystemFirmware::setEepromPage(const Request& req) {
-  if (req.payload.empty() || req.payload.size() - 1 > kEepromPageSize) return answer(req, {status::kEeprom});
-  std::copy(req.payload.begin() + 1, req.payload.end(), eeprom_.begin() + req.payload[0] * kEepromPageSize);
-  return answer(req, {status::kOk});
+Bytes SystemFirmware::stopAlarm(ByteView) {
+  alarm_.on = false;
+  return {0, status::kOk};
 }
 
-Replies SystemFirmware::setEepromByte(const Request& req) {
-  const auto& p = req.payload;
-  if (p.size() < 3 || p[1] >= kEepromPageSize) return answer(req, {status::kEeprom});
+Bytes SystemFirmware::alarmState(ByteView) const { return {0, Byte(alarm_.on ? 1 : 0)}; }
+
+Bytes SystemFirmware::alarmConfig(ByteView) const {
+  return {0, alarm_.mode, alarm_.day, alarm_.hour, alarm_.minute, alarm_.second, 0};
+}
+
+Bytes SystemFirmware::reboot(ByteView) {
+  ++reboots_;
+  return {status::kOk};
+}
+
+Bytes SystemFirmware::rebootOnBootloader(ByteView) {
+  ++bootloader_reboots_;
+  return {status::kOk};
+}
+
+// --- EEPROM and factory reset ------------------------------------------------------------------------
+
+Bytes SystemFirmware::readEepromPage(ByteView p) const { return eepromPage(p[0]); }
+
+Bytes SystemFirmware::setEepromPage(ByteView p) {
+  if (p.size() - 1 > kEepromPageSize) return {status::kEeprom};
+  std::copy(p.begin() + 1, p.end(), eeprom_.begin() + p[0] * kEepromPageSize);
+  return {status::kOk};
+}
+
+Bytes SystemFirmware::setEepromByte(ByteView p) {
+  if (p[1] >= kEepromPageSize) return {status::kEeprom};
   eeprom_[static_cast<std::size_t>(p[0] * kEepromPageSize + p[1])] = p[2];
-  return answer(req, {status::kOk});
+  return {status::kOk};
 }
 
-Replies SystemFirmware::getPinModes(const Request& req) const {
-  if (req.payload.empty()) return answer(req, {status::kParser});
-  const int port = req.payload[0];
+Bytes SystemFirmware::eepromDevice(ByteView p) const {
+  // Device number, memory family, page count (big-endian), page size.
+  Bytes out{p.empty() ? Byte(0) : p[0], kEepromFamily};
+  appendBE(out, static_cast<std::uint16_t>(kEepromPages));
+  out.insert(out.end(), {Byte(kEepromPageSize), 0, 0, 0});
+  return out;
+}
+
+Bytes SystemFirmware::resetFactory(ByteView) {
+  fw_->setAlias(fw_->defaultAlias());
+  eraseEeprom();
+  return {status::kOk};
+}
+
+// --- pin and slot modes, tasks -------------------------------------------------------------------------
+
+Bytes SystemFirmware::pinModes(ByteView p) const {
+  const int port = p[0];
   const auto modes = fw_->pinModes(port);
   Bytes out{Byte(port), Byte(modes.size())};
   // Two pins per byte, the even pin in the low nibble.
@@ -164,28 +194,26 @@ Replies SystemFirmware::getPinModes(const Request& req) const {
     const Byte high = pin + 1 < modes.size() ? static_cast<Byte>(modes[pin + 1]) : 0;
     out.push_back(static_cast<Byte>(low | high << 4));
   }
-  return answer(req, std::move(out));
+  return out;
 }
 
-Replies SystemFirmware::getSlotModes(const Request& req) const {
-  if (!slotted_) return answer(req, {0});
+Bytes SystemFirmware::slotModes(ByteView) const {
+  if (!slotted_) return {0};
   // Count of mode nibbles, then one byte per slot.
   Bytes out{Byte(2 * kSlots)};
   for (SlotMode m : slots_) out.push_back(static_cast<Byte>(m));
-  return answer(req, std::move(out));
+  return out;
 }
 
-Replies SystemFirmware::setSlotMode(const Request& req) {
-  if (!slotted_) return answer(req, {0, status::kNotEnabled});
-  const auto& p = req.payload;
+Bytes SystemFirmware::setSlotMode(ByteView p) {
+  if (!slotted_) return {0, status::kNotEnabled};
   // The slot travels as twice its port number.
-  if (p.size() < 2 || p[0] % 2 != 0 || p[0] / 2 >= kSlots || p[1] >= kSlotModeCount)
-    return answer(req, {0, status::kParser});
+  if (p.size() < 2 || p[0] % 2 != 0 || p[0] / 2 >= kSlots || p[1] >= kSlotModeCount) return {0, status::kParser};
   slots_[p[0] / 2] = static_cast<SlotMode>(p[1]);
-  return answer(req, {0, status::kOk});
+  return {0, status::kOk};
 }
 
-Replies SystemFirmware::threadList(const Request& req) const { return answer(req, textBytes(taskList(fw_->product()))); }
+Bytes SystemFirmware::threadList(ByteView) const { return textBytes(taskList(fw_->product())); }
 
 void SystemFirmware::eraseEeprom() { eeprom_.fill(0xFF); }
 

@@ -9,29 +9,30 @@
 
 namespace zelvo::sim {
 
+// Command codes, under the names the library gives them.
 namespace syscmd {
-inline constexpr int kResetFactory = 121;
-inline constexpr int kGetSerialNumber = 122;
-inline constexpr int kSetSerialNumber = 123;
-inline constexpr int kGetThreads = 126;
-inline constexpr int kGetPinModeOfSlot = 127;
-inline constexpr int kGetDriverInfo = 240;
-inline constexpr int kGetDateTime = 241;
-inline constexpr int kSetDateTime = 242;
-inline constexpr int kGetEepromPage = 247;
-inline constexpr int kSetEepromPage = 248;
-inline constexpr int kGetEepromDevice = 249;
-inline constexpr int kReboot = 250;
-inline constexpr int kRebootOnBootloader = 251;
-inline constexpr int kSetEepromByte = 255;
-inline constexpr int kGetSlotMode = 2054;
-inline constexpr int kSetSlotMode = 2055;
-inline constexpr int kGetDevAlias = 2056;
-inline constexpr int kSetDevAlias = 2057;
-inline constexpr int kRtcStartAlarm = 2212;
-inline constexpr int kRtcStopAlarm = 2213;
-inline constexpr int kRtcGetAlarmState = 2214;
-inline constexpr int kRtcGetAlarmConfig = 2215;
+inline constexpr int RESET_FACTORY = 121;
+inline constexpr int GET_SERIAL_NUMBER = 122;
+inline constexpr int SET_SERIAL_NUMBER = 123;
+inline constexpr int GET_THREADS = 126;
+inline constexpr int GET_PIN_MODE_OF_SLOT = 127;
+inline constexpr int GET_DRIVER_INFO = 240;
+inline constexpr int GET_DATE_TIME = 241;
+inline constexpr int SET_DATE_TIME = 242;
+inline constexpr int GET_EEPROM_PAGE = 247;
+inline constexpr int SET_EEPROM_PAGE = 248;
+inline constexpr int GET_EEPROM_DEVICE = 249;
+inline constexpr int REBOOT = 250;
+inline constexpr int REBOOT_ON_BOOTLOADER = 251;
+inline constexpr int SET_EEPROM_BYTE = 255;
+inline constexpr int GET_SLOT_MODE = 2054;
+inline constexpr int SET_SLOT_MODE = 2055;
+inline constexpr int GET_DEV_ALIAS = 2056;
+inline constexpr int SET_DEV_ALIAS = 2057;
+inline constexpr int RTC_START_ALARM = 2212;
+inline constexpr int RTC_STOP_ALARM = 2213;
+inline constexpr int RTC_GET_ALARM_STATE = 2214;
+inline constexpr int RTC_GET_ALARM_CONFIG = 2215;
 }  // namespace syscmd
 
 enum class SlotMode : Byte { Idle = 0, DI, DO, DIO, Motion, AIO, Switch };
@@ -60,16 +61,34 @@ class SystemFirmware : public FirmwareModule {
   Bytes eepromPage(int page) const;
 
  private:
-  Replies getDriverInfo(const Request& req) const;
-  Replies getDateTime(const Request& req) const;
-  Replies setDateTime(const Request& req);
-  Replies setEepromPage(const Request& req);
-  Replies setEepromByte(const Request& req);
-  Replies getPinModes(const Request& req) const;
-  Replies getSlotModes(const Request& req) const;
-  Replies setSlotMode(const Request& req);
-  Replies threadList(const Request& req) const;
-  Replies startAlarm(const Request& req);
+  // Registers a command: a request with fewer than `need` payload bytes is answered `too_short`,
+  // any other gets the reply payload `handler` (a member) makes of its payload.
+  template <class Handler>
+  void route(int code, std::size_t need, Bytes too_short, Handler handler);
+
+  // Handlers: the reply payload of a request payload.
+  Bytes driverInfo(ByteView) const;
+  Bytes dateTime(ByteView) const;
+  Bytes setDateTime(ByteView p);
+  Bytes alias(ByteView) const;
+  Bytes setAlias(ByteView p);
+  Bytes serialNumber(ByteView) const;
+  Bytes setSerialNumber(ByteView p);
+  Bytes startAlarm(ByteView p);
+  Bytes stopAlarm(ByteView);
+  Bytes alarmState(ByteView) const;
+  Bytes alarmConfig(ByteView) const;
+  Bytes reboot(ByteView);
+  Bytes rebootOnBootloader(ByteView);
+  Bytes readEepromPage(ByteView p) const;
+  Bytes setEepromPage(ByteView p);
+  Bytes setEepromByte(ByteView p);
+  Bytes eepromDevice(ByteView p) const;
+  Bytes resetFactory(ByteView);
+  Bytes pinModes(ByteView p) const;
+  Bytes slotModes(ByteView) const;
+  Bytes setSlotMode(ByteView p);
+  Bytes threadList(ByteView) const;
   void eraseEeprom();
 
   Firmware* fw_ = nullptr;

@@ -9,12 +9,10 @@
 namespace zelvo {
 namespace {
 
-// Years on the wire: the device clock counts from 1900, the Wi-Fi models report from 2000; a
-// two-digit year given by the caller means 19xx.
-constexpr int kWireYearBase = 1900;
-constexpr int kAerisReportYearBase = 2000;
+// Years on the wire: the device clock is set counting from 1900 and reports from the model's base
+// year; a two-digit year given by the caller means 19xx.
+constexpr int kWireYearBase = kClockYearBase;
 constexpr int kTwoDigitYearLimit = 100;
-constexpr const char* kAerisMarker = "Aeris";
 constexpr int kSerialLength = 8;
 constexpr char kDriverInfoSeparator = '_';
 constexpr Byte kNibbleMask = 0x0F;
@@ -55,7 +53,7 @@ void checkKORUSlot(int slot) {
     throw Error(Err::KORUPortNotAvaliableError);
 }
 
-SystemModule::SystemModule(Device& dev) : dev_(dev) {}
+SystemModule::SystemModule(Device&, const SystemData& data) : data_(data) {}
 
 SystemModule::State SystemModule::state() const {
   std::lock_guard lock(m_);
@@ -109,9 +107,8 @@ Op<std::string> SystemModule::getRTC(Call& call) {
   const Bytes r = co_await call.echo(GET_DATE_TIME, payloadOf(0, 0, 0, 0, 0, 0));
   const Reply reply(r, "Sys_getRTC");
   reply.need(6);
-  const int base = dev_.model().find(kAerisMarker) != std::string::npos ? kAerisReportYearBase : kWireYearBase;
   std::string text =
-      dateTimeText(reply.at(0) + base, reply.at(1), reply.at(2), reply.at(3), reply.at(4), reply.at(5));
+      dateTimeText(reply.at(0) + data_.rtc_year_base, reply.at(1), reply.at(2), reply.at(3), reply.at(4), reply.at(5));
   update([&](State& s) { s.rtc_time = text; });
   co_return text;
 }

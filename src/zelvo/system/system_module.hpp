@@ -7,14 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "zelvo/catalogue/catalogue.hpp"
 #include "zelvo/core/call.hpp"
 
 namespace zelvo {
 
 // Command codes: core/command_table.def.
 
-// The library version reported by Sys_getPythonVersion.
-inline constexpr const char* kLibraryVersion = "3.1.2";
+// The library version reported by Sys_getPythonVersion: the package's, which the build passes in.
+#ifndef ZELVO_VERSION
+#error "ZELVO_VERSION (the package version) is defined by the build"
+#endif
+inline constexpr const char* kLibraryVersion = ZELVO_VERSION;
 
 // Slot modes of the modular controller and pin modes, by number.
 enum SlotMode { kIdle = 0, kDI = 1, kDO = 2, kDIO = 3, kMotion = 4, kAIO = 5, kSwitch = 6 };
@@ -33,7 +37,8 @@ void checkKORUSlot(int slot);
 
 class SystemModule {
  public:
-  explicit SystemModule(Device& dev);
+  // The device is not needed: every operation gets it through its Call.
+  SystemModule(Device& dev, const SystemData& data);
 
   Op<std::vector<std::string>> getDriverInfo(Call& call);
   Op<std::string> getPythonVersion(Call& call);
@@ -82,7 +87,7 @@ class SystemModule {
     f(state_);
   }
 
-  Device& dev_;
+  const SystemData data_;
   mutable std::mutex m_;
   State state_;
 };

@@ -1,0 +1,35 @@
+// Operation results as text, so that one table of cases holds operations of every result type:
+// numbers in decimal, lists joined by ',', tuples by '|'.
+#pragma once
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "zelvo/core/op.hpp"
+
+namespace ztest {
+
+inline std::string format(std::string s) { return s; }
+inline std::string format(int v) { return std::to_string(v); }
+
+template <class T>
+std::string format(const std::vector<T>& items) {
+  std::string out;
+  for (const auto& i : items) out += (out.empty() ? "" : ",") + format(i);
+  return out;
+}
+
+template <class... T>
+std::string format(const std::tuple<T...>& parts) {
+  std::string out;
+  std::apply([&](const auto&... p) { ((out += (out.empty() ? "" : "|") + format(p)), ...); }, parts);
+  return out;
+}
+
+template <class T>
+zelvo::Op<std::string> asText(zelvo::Op<T> op) {
+  co_return format(co_await std::move(op));
+}
+
+}  // namespace ztest
