@@ -129,6 +129,42 @@ void bindCommon(nb::class_<D>& cls) {
           "Send every reply `seconds` after its request arrives, plus a random part of up to `jitter`\n"
           "seconds; replies still leave in request order (0, 0 for no delay).")
       .def(
+          "edit_replies",
+          [](D& d, int code, nb::bytes prefix, int nth, std::optional<std::pair<std::size_t, int>> set_byte,
+             std::optional<std::size_t> truncate_to, nb::bytes append) {
+            sim::ReplyEdit e;
+            e.code = code;
+            e.prefix = toBytes(prefix);
+            e.nth = nth;
+            if (set_byte) {
+              if (set_byte->second < 0 || set_byte->second > 255) throw std::invalid_argument("a byte is 0..255");
+              e.set_byte = std::make_pair(set_byte->first, static_cast<Byte>(set_byte->second));
+            }
+            e.truncate_to = truncate_to;
+            e.append = toBytes(append);
+            d.faults().editReplies(std::move(e));
+          },
+          "code"_a, nb::kw_only(), "prefix"_a = nb::bytes(""), "nth"_a = 0, "set_byte"_a = nb::none(),
+          "truncate_to"_a = nb::none(), "append"_a = nb::bytes(""),
+          "Change the replies to requests with this code (and payload prefix): set_byte=(index, value)\n"
+          "sets a byte (a status), truncate_to cuts the reply short, append adds bytes at its end. With\n"
+          "nth=n only the n-th matching request from now on is affected, with 0 every one. The device\n"
+          "still carries the request out; reset_faults() removes every edit.")
+      .def(
+          "force_status",
+          [](D& d, int code, int status, std::size_t at, int nth, nb::bytes prefix) {
+            if (status < 0 || status > 255) throw std::invalid_argument("a status is 0..255");
+            sim::ReplyEdit e;
+            e.code = code;
+            e.prefix = toBytes(prefix);
+            e.nth = nth;
+            e.set_byte = std::make_pair(at, static_cast<Byte>(status));
+            d.faults().editReplies(std::move(e));
+          },
+          "code"_a, "status"_a, "at"_a, "nth"_a = 1, "prefix"_a = nb::bytes(""),
+          "The n-th request with this code (and payload prefix) from now on is answered with `status` at\n"
+          "reply byte `at` (the status position of the command's reply), whatever the device did.")
+      .def(
           "send_stream",
           [](D& d, int code, nb::bytes payload, int count) {
             for (int i = 0; i < count; ++i) d.sendStream(sim::Reply{code, toBytes(payload)});
@@ -262,6 +298,7 @@ struct Group {
 };
 struct DioGroup : Group {};
 struct AiGroup : Group {};
+struct ClockGroup : Group {};
 
 template <class G, class D>
 G groupOf(nb::handle self) {
@@ -443,6 +480,23 @@ void bindAiControls(nb::module_& s, nb::handle tcp, nb::handle usb) {
       "reader is behind, and while nobody is connected to receive it.");
 }
 
+// --- the device's time ----------------------------------------------------------------------------
+
+double clockNow(const ClockGroup& g) { return g.fw->time().now(); }
+double clockScale(const ClockGroup& g) { return g.fw->time().scale(); }
+void clockSetScale(const ClockGroup& g, double scale) { g.fw->time().setScale(scale); }
+void clockAdvance(const ClockGroup& g, double seconds) { g.fw->time().advance(seconds); }
+
+void bindClockControls(nb::module_& s) {
+  nb::class_<ClockGroup>(s, "ClockControls",
+                         "The emulated device's time (dev.clock): what it models over time (its real-time clock,\n"
+                         "generators, counters, drives, paced streams) runs on it.")
+      .def_prop_ro("now", &clockNow, "Seconds of device time since the device started.")
+      .def_prop_rw("scale", &clockScale, &clockSetScale,
+                   "How fast device time runs against the host's (1: real time; 10: ten times faster).")
+      .def("advance", &clockAdvance, "seconds"_a, "Moves device time forward at once.");
+}
+
 // The groups as attributes of both device classes.
 template <class D>
 void bindGroups(nb::handle cls) {
@@ -450,6 +504,9 @@ void bindGroups(nb::handle cls) {
               nb::none(), "Digital I/O controls (DioControls).");
   setProperty(cls, "ai", nb::cpp_function([](nb::handle self) { return groupOf<AiGroup, D>(self); }, nb::is_method()),
               nb::none(), "Analog-input controls (AiControls).");
+  setProperty(cls, "clock",
+              nb::cpp_function([](nb::handle self) { return groupOf<ClockGroup, D>(self); }, nb::is_method()),
+              nb::none(), "The device's time (ClockControls).");
 }
 
 void bindEmulator(nb::module_& s) {
@@ -486,6 +543,7 @@ void bindSim(nb::module_& m) {
   const nb::handle tcp = s.attr("EmulatedDevice"), usb = s.attr("EmulatedUsbDevice");
   bindDioControls(s, tcp, usb);
   bindAiControls(s, tcp, usb);
+  bindClockControls(s);
   bindGroups<EmulatedDevice>(tcp);
   bindGroups<sim::UsbEmulatedDevice>(usb);
   bindEmulator(s);

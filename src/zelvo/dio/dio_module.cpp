@@ -4,7 +4,7 @@
 
 #include "zelvo/core/reply.hpp"
 #include "zelvo/dio/dio_payload.hpp"
-#include "zelvo/system/system_module.hpp"
+#include "zelvo/system/pin_modes.hpp"
 
 namespace zelvo {
 namespace {
@@ -12,8 +12,6 @@ namespace {
 // Word values: all pins of a port, or none.
 constexpr int kAllOn = kWholePort;
 constexpr int kAllOff = 0;
-// Pin mode names the open operations test.
-constexpr const char* kIdleMode = "Idle";
 
 }  // namespace
 
@@ -155,30 +153,19 @@ Op<int> DIOModule::closeDIOInPort(Call& call, int port) { co_return co_await clo
 
 // --- open and close ------------------------------------------------------------------------------
 
-Op<void> DIOModule::requirePinModes(Call& call, const Side& side, int port, std::vector<int> pins) {
-  SystemModule* sys = dev_.module<SystemModule>();
-  if (!sys) throw Error(Err::APINotSupportError);
-  const std::vector<std::string> modes = co_await sys->getPinModeInPort(call, port);
-  for (int pin : pins) {
-    const auto at = static_cast<std::size_t>(pin);
-    if (at < modes.size() && (modes[at] == kIdleMode || modes[at] == side.mode)) continue;
-    const std::string found = at < modes.size() ? "is in mode " + modes[at] : "has no mode in the device's report";
-    throw Error(side.unavailable, std::string(errorInfo(side.unavailable).message) + " Pin " + std::to_string(pin) +
-                                      " of port " + std::to_string(port) + " " + found + ".");
-  }
-}
+std::vector<std::string> DIOModule::allowedModes(const Side& side) { return {kIdlePinMode, side.mode}; }
 
 Op<int> DIOModule::openPins(Call& call, Side side, int port, PinSelection pin) {
   if (fixedDirection()) co_return 0;
   const std::vector<int> pins = checkPortAndPins(side, port, pin);
-  co_await requirePinModes(call, side, port, pins);
+  co_await requirePinModes(call, port, pins, allowedModes(side), side.unavailable);
   co_return co_await setDIOCurrent(call, port, static_cast<int>(pinIndexMask(pin)), kAllOn, side.direction, kAllOff);
 }
 
 Op<int> DIOModule::openPort(Call& call, Side side, int port) {
   if (fixedDirection()) co_return 0;
   const std::vector<int>& pins = checkPort(side, port);
-  co_await requirePinModes(call, side, port, pins);
+  co_await requirePinModes(call, port, pins, allowedModes(side), side.unavailable);
   co_return co_await setDIOCurrent(call, port, kWholePort, kAllOn, side.direction, kAllOff);
 }
 

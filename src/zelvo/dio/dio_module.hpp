@@ -94,8 +94,8 @@ class DIOModule {
   const std::vector<int>& checkPort(const Side& side, int port) const;
   // Port and pin checks; returns the selection's index list.
   std::vector<int> checkPortAndPins(const Side& side, int port, const PinSelection& pin) const;
-  // Every pin must be in mode "Idle" or the side's mode; else the side's port error.
-  Op<void> requirePinModes(Call& call, const Side& side, int port, std::vector<int> pins);
+  // The pin modes that let a side open a pin: unused, or already the side's.
+  static std::vector<std::string> allowedModes(const Side& side);
   Op<int> openPins(Call& call, Side side, int port, PinSelection pin);
   Op<int> openPort(Call& call, Side side, int port);
   Op<int> closePins(Call& call, Side side, int port, PinSelection pin);

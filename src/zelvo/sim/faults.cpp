@@ -1,5 +1,6 @@
 #include "zelvo/sim/faults.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace zelvo::sim {
@@ -33,9 +34,36 @@ void FaultPlan::prependGarbage(Bytes garbage) {
   shaping_.garbage = std::move(garbage);
 }
 
+void FaultPlan::editReplies(ReplyEdit edit) {
+  if (edit.nth < 0) throw std::invalid_argument("nth must not be negative");
+  std::lock_guard lock(mutex_);
+  edits_.push_back(PendingEdit{std::move(edit)});
+}
+
+void FaultPlan::applyEdits(const Request& req, Replies& replies) {
+  std::lock_guard lock(mutex_);
+  for (auto it = edits_.begin(); it != edits_.end();) {
+    const ReplyEdit& e = it->edit;
+    const bool matches = e.code == req.code && req.payload.size() >= e.prefix.size() &&
+                         std::equal(e.prefix.begin(), e.prefix.end(), req.payload.begin());
+    if (!matches || (e.nth > 0 && ++it->seen < e.nth)) {
+      ++it;
+      continue;
+    }
+    for (Reply& r : replies) {
+      if (r.code != req.code) continue;  // a stream packet the request caused
+      if (e.set_byte && e.set_byte->first < r.payload.size()) r.payload[e.set_byte->first] = e.set_byte->second;
+      if (e.truncate_to && *e.truncate_to < r.payload.size()) r.payload.resize(*e.truncate_to);
+      r.payload.insert(r.payload.end(), e.append.begin(), e.append.end());
+    }
+    it = e.nth > 0 ? edits_.erase(it) : std::next(it);
+  }
+}
+
 void FaultPlan::reset() {
   std::lock_guard lock(mutex_);
   ignores_.clear();
+  edits_.clear();
   shaping_ = ReplyShaping{};
   jitter_ = {};
 }

@@ -14,11 +14,13 @@ namespace zelvo::sim {
 
 // --- clock ---------------------------------------------------------------------------------------
 
-DeviceClock::DeviceClock() : base_(std::chrono::system_clock::now()), anchor_(std::chrono::steady_clock::now()) {}
+DeviceClock::DeviceClock(const SimClock& time)
+    : time_(time), base_(std::chrono::system_clock::now()), anchor_(time.now()) {}
 
 DateTime DeviceClock::now() const {
   using namespace std::chrono;
-  const auto t = floor<seconds>(base_ + duration_cast<system_clock::duration>(steady_clock::now() - anchor_));
+  const auto elapsed = duration<double>(time_.now() - anchor_);
+  const auto t = floor<seconds>(base_ + duration_cast<system_clock::duration>(elapsed));
   const auto day = floor<days>(t);
   const year_month_day ymd{day};
   const hh_mm_ss hms{t - day};
@@ -32,7 +34,7 @@ void DeviceClock::set(const DateTime& t) {
   // An out-of-range day is counted on from the first of the month, as the calendar types define.
   const sys_days first = year{t.year} / month{static_cast<unsigned>(t.month)} / day{1};
   base_ = first + days{t.day - 1} + hours{t.hour} + minutes{t.minute} + seconds{t.second};
-  anchor_ = steady_clock::now();
+  anchor_ = time_.now();
 }
 
 // --- identity and pin table ----------------------------------------------------------------------

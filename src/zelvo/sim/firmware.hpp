@@ -17,6 +17,7 @@
 
 #include "zelvo/core/bytes.hpp"
 #include "zelvo/catalogue/catalogue.hpp"
+#include "zelvo/sim/sim_clock.hpp"
 #include "zelvo/sim/wire.hpp"
 
 namespace zelvo::sim {
@@ -49,18 +50,20 @@ struct DateTime {
   friend bool operator==(const DateTime&, const DateTime&) = default;
 };
 
-// A running real-time clock: the time it was last set to plus the time elapsed since, measured on
-// the host's monotonic clock. Starts at the host's current UTC time.
+// A running real-time clock: the time it was last set to plus the time elapsed since on the
+// device's SimClock (so it runs faster when the device's time is scaled). Starts at the host's
+// current UTC time.
 class DeviceClock {
  public:
-  DeviceClock();
+  explicit DeviceClock(const SimClock& time);
   DateTime now() const;
   // Fields must be in range (month 1..12, day 1..31, ...); a day past the month's end rolls over.
   void set(const DateTime& t);
 
  private:
+  const SimClock& time_;
   std::chrono::system_clock::time_point base_;
-  std::chrono::steady_clock::time_point anchor_;
+  double anchor_;  // the SimClock's time when base_ was set
 };
 
 class Firmware;
@@ -134,6 +137,8 @@ class Firmware {
   // Exactly 8 printable ASCII characters; false (and no change) otherwise.
   bool setSerialNumber(std::string serial);
 
+  // The device's time, which tests can run faster or advance (sim_clock.hpp).
+  SimClock& time() const { return time_; }
   DateTime rtcNow() const;
   void setRtc(const DateTime& t);
 
@@ -158,7 +163,8 @@ class Firmware {
   SystemFirmware* system_ = nullptr;
   std::string alias_;
   std::string serial_;
-  DeviceClock clock_;
+  mutable SimClock time_;
+  DeviceClock clock_{time_};
   std::map<int, std::vector<PinMode>> pins_;
   std::function<void(Reply)> stream_sink_;
 };

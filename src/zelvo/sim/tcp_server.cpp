@@ -268,6 +268,7 @@ void TcpDeviceServer::answer(Connection& c, const Request& req) {
   if (!faults_.admit(req.code)) return;
   const ReplyShaping shaping = faults_.shaping();
   Replies replies = fw_.handle(req);
+  faults_.applyEdits(req, replies);
   // Stream packets emitted before the handler returned precede its replies: after the reply that
   // stops a stream, no packet of that stream follows.
   queueStreams();

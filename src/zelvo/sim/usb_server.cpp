@@ -171,6 +171,7 @@ void UsbDeviceServer::answer(const Request& req, std::uint64_t generation) {
   if (!faults_.admit(req.code)) return;
   const ReplyShaping shaping = faults_.shaping();
   Replies replies = fw_.handle(req);
+  faults_.applyEdits(req, replies);
   // Stream packets the handler emitted go first: after the reply that stops a stream, no packet
   // of that stream follows.
   scheduleStreams();
