@@ -101,6 +101,7 @@ void bindBase(Cls& cls, const char* model, const char* disconnect_doc) {
         const bool v = verboseArg(verbose);
         Unlocked release;
         new (self) D(m, v);
+        self->markLive();
       },
       nb::arg("model").none() = model, nb::arg("verbose").none() = true, nb::sig(init_sig.c_str()));
   if (disconnect_doc)

@@ -98,6 +98,7 @@ void bindProduct(nb::module_& m, const char* name) {
                        const bool v = Arg<bool>::from(verbose, "verbose");
                        Unlocked release;
                        new (self) P(v);
+                       self->markLive();
                      },
                      nb::arg("verbose").none() = true, nb::sig("def __init__(self, verbose: bool = True) -> None"),
                      "Prints 'Opened handle (<model>)' when verbose.");

@@ -49,11 +49,12 @@ Channel::ReadProblem usbProblem(const ReadResult& r) {
 // --- Device --------------------------------------------------------------------------------------
 
 Device::Device(std::string model, bool verbose) : model_(std::move(model)) {
-  {
-    std::lock_guard lock(registry().m);
-    registry().live.insert(this);
-  }
   if (verbose) printLine("Opened handle (" + model_ + ")");
+}
+
+void Device::markLive() {
+  std::lock_guard lock(registry().m);
+  registry().live.insert(this);
 }
 
 Device::~Device() { unregister(); }

@@ -91,7 +91,10 @@ class Device {
   // so that reads waiting for data that can no longer come return what is queued at once.
   void addReaderWake(std::function<void()> wake);
 
-  // Every live device (the binding closes them at interpreter exit).
+  // Every live device (the binding closes them at interpreter exit). A device joins them once fully
+  // constructed (markLive, called by whoever made it): closing one still under construction would
+  // run a base class's code on it.
+  void markLive();
   static void closeAll();
 
  protected:
