@@ -149,6 +149,14 @@ void bindErrors(nb::module_& m) {
       e.discard_as_unraisable("emitting a pyzelvo warning");
     }
   });
+  console::setResourceWarner([](const std::string& msg) {
+    if (!interpreter::alive()) return;
+    Entered python;
+    if (!python) return;
+    nb::error_scope keep;  // a destructor may run while an exception is on its way
+    if (PyErr_WarnEx(PyExc_ResourceWarning, msg.c_str(), 1) != 0)
+      nb::python_error().discard_as_unraisable("warning of an unclosed pyzelvo device");
+  });
   console::setUnlocker([](const std::function<void()>& f) {
     if (interpreter::alive() && PyGILState_Check()) {
       Unlocked release;

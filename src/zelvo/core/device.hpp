@@ -108,6 +108,9 @@ class Device {
   virtual void shutdownTransport() = 0;
   // close() for destructors: silent, and never throws. Leaves the registry of live devices first.
   void closeOnDestruction() noexcept;
+  // A ResourceWarning when the device is destroyed while still connected (the most derived
+  // destructor asks, before closing).
+  void warnIfLeftOpen() noexcept;
   void unregister() noexcept;
   // Builds a channel whose frames are filed in this device's pools.
   std::unique_ptr<Channel> makeChannel(std::size_t read_size, Channel::Diagnose diagnose);
