@@ -37,15 +37,20 @@ variable ``ZELVO_LIBUSB``) reaches them with ``connect(serial_number)``::
         dev.connect(target.serial_number)
         target.unplug()                           # hot-unplug
 
-From a shell: ``python -m pyzelvo sim TavraA AerisR3A`` serves until Ctrl-C (TCP only).
+From a shell: ``pyzelvo sim TavraA PellorK1D`` serves until Ctrl-C and prints the ``connect(...)``
+line of each device; USB products are offered to other processes through a UNIX socket (see
+:meth:`Emulator.serve_usb`), so a script written for the hardware runs unchanged.
 """
 
 from __future__ import annotations
 
 import argparse
 import ipaddress
+import os
+import shutil
 import signal
 import sys
+import tempfile
 import threading
 import weakref
 from typing import Literal, Optional, Sequence, overload
@@ -76,6 +81,7 @@ __all__ = [
     "products",
     "usb_products",
     "usb_library_path",
+    "connect_line",
     "main",
 ]
 
@@ -112,6 +118,8 @@ class Emulator:
         self._lock = threading.Lock()
         self._added: list = []  # every device, in order
         self._usb: list[EmulatedUsbDevice] = []
+        self._usb_socket: Optional[str] = None
+        self._usb_dir: Optional[str] = None
         # USB devices are unplugged when the emulator goes, as its TCP devices stop.
         weakref.finalize(self, _stop_all, self._usb)
         _live.add(self)
@@ -172,6 +180,34 @@ class Emulator:
         self._added.append(dev)
         return dev
 
+    def serve_usb(self, socket_path: Optional[str] = None) -> str:
+        """Offer this process's USB devices (those added with ``usb=True``, now and later) to other
+        processes, on a UNIX socket; returns its path (by default a new one in a temporary folder).
+
+        A process started with the environment variable ``ZELVO_USB_EMULATOR`` set to that path
+        finds the devices on its USB bus, so ``PellorK1D().connect("default")`` reaches them with
+        no change to the script. While a process is attached, the devices are its own (this
+        process cannot also connect to them). Serving ends with :meth:`close`.
+        """
+        with self._lock:
+            if self.closed:
+                raise RuntimeError("the emulator is closed")
+            if self._usb_socket is not None:
+                if socket_path not in (None, self._usb_socket):
+                    raise RuntimeError(f"already serving USB on {self._usb_socket}")
+                return self._usb_socket
+            if socket_path is None:
+                self._usb_dir = tempfile.mkdtemp(prefix="pyzelvo-sim-")
+                socket_path = os.path.join(self._usb_dir, "usb.sock")
+            _sim.serve_usb(os.fspath(socket_path))
+            self._usb_socket = os.fspath(socket_path)
+            return self._usb_socket
+
+    @property
+    def usb_socket(self) -> Optional[str]:
+        """The socket :meth:`serve_usb` serves on (None when not serving)."""
+        return self._usb_socket
+
     @property
     def devices(self) -> "list[EmulatedDevice | EmulatedUsbDevice]":
         """The devices added so far, in order."""
@@ -186,6 +222,12 @@ class Emulator:
         Idempotent."""
         with self._lock:
             self._core.close()
+            if self._usb_socket is not None:
+                _sim.stop_serving_usb()
+                self._usb_socket = None
+            if self._usb_dir is not None:
+                shutil.rmtree(self._usb_dir, ignore_errors=True)
+                self._usb_dir = None
         _stop_all(self._usb)
 
     def __enter__(self) -> "Emulator":
@@ -222,29 +264,55 @@ def _host_for(base: str, offset: int) -> str:
     return str(addr)
 
 
+def connect_line(dev: "EmulatedDevice | EmulatedUsbDevice") -> str:
+    """The lines a script uses to reach an emulated device, e.g.
+    ``dev = pyzelvo.TavraA(); dev.connect("127.0.0.1", 40211)``."""
+    name = dev.class_name
+    if isinstance(dev, EmulatedUsbDevice):
+        args = f'"{dev.serial_number}"'
+    elif dev.data_port is not None:
+        args = f'"{dev.host}", {dev.port}, {dev.data_port}'
+    else:
+        args = f'"{dev.host}", {dev.port}'
+    return f"dev = pyzelvo.{name}(); dev.connect({args})"
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     """The ``sim`` command: serve emulated devices until Ctrl-C or SIGTERM.
 
     ``argv`` holds the arguments after ``sim`` (default: ``sys.argv[1:]``). Prints one line per
-    device, e.g. ``TavraA (Tavra-A) serial ZS1A2B3C on 127.0.0.1:40211``; returns the exit status.
+    device, e.g. ``TavraA (Tavra-A) serial ZS1A2B3C on 127.0.0.1:40211``, followed by the line
+    a script uses to connect to it; for USB products, the environment variable to set in the
+    script's process. Returns the exit status.
     """
     parser = argparse.ArgumentParser(
-        prog="python -m pyzelvo sim",
-        description="Serve emulated Zelvo devices on loopback TCP until Ctrl-C or SIGTERM.",
+        prog="pyzelvo sim",
+        description="Serve emulated Zelvo devices on this machine until Ctrl-C or SIGTERM. Network "
+        "products listen on loopback TCP; USB products are offered to other processes through a "
+        "UNIX socket, so a script that connects to USB hardware runs unchanged once "
+        "ZELVO_USB_EMULATOR names that socket in its environment.",
+        epilog="example: pyzelvo sim PellorK1D TavraA --port 5000",
     )
     parser.add_argument("models", nargs="+", metavar="MODEL", help="product class name, e.g. TavraA or AerisR3A")
     parser.add_argument("--host", default="127.0.0.1", help="loopback address to listen on (default 127.0.0.1)")
+    parser.add_argument("--port", type=int, default=0, metavar="N",
+                        help="first TCP port: the network devices listen on N, N+1, ... (default: free ports)")
     parser.add_argument(
         "--wifi-pair",
         action="store_true",
         help="Wi-Fi models listen on ports 7 (commands) and 1336 (data); the second such model "
         "gets the next address after --host, and so on",
     )
+    parser.add_argument("--usb-over-tcp", action="store_true",
+                        help="serve USB models on TCP as network devices instead of through the USB socket")
+    parser.add_argument("--usb-socket", metavar="PATH", help="the UNIX socket for USB models (default: a new temporary one)")
     args = parser.parse_args(argv)
     known = set(products())
     for model in args.models:
         if model not in known:
             parser.error(f"unknown model {model!r}; choose from: {', '.join(sorted(known))}")
+    if not 0 <= args.port <= 65535:
+        parser.error("--port must be between 0 and 65535")
 
     stop = threading.Event()
     restore = None
@@ -253,16 +321,34 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         with Emulator() as emu:
             wifi_count = 0
+            next_port = args.port
+            usb_models = set(usb_products())
             try:
                 for model in args.models:
-                    pair = args.wifi_pair and model in _wifi_models()
-                    host = _host_for(args.host, wifi_count) if pair else args.host
-                    wifi_count += pair
-                    dev = emu.add(model, host=host, wifi_pair=pair)
+                    if model in usb_models and not args.usb_over_tcp:
+                        emu.serve_usb(args.usb_socket)
+                        dev = emu.add(model, usb=True)
+                    else:
+                        pair = args.wifi_pair and model in _wifi_models()
+                        host = _host_for(args.host, wifi_count) if pair else args.host
+                        wifi_count += pair
+                        ports = {}
+                        if next_port and not pair:
+                            ports = {"port": next_port}
+                            next_port += 1
+                            if model in _wifi_models():
+                                ports["data_port"] = next_port
+                                next_port += 1
+                        dev = emu.add(model, host=host, wifi_pair=pair, **ports)
                     print(_sim.describe(dev), flush=True)
-            except (ValueError, OSError) as e:
+                    print("    " + connect_line(dev), flush=True)
+            except (ValueError, OSError, RuntimeError) as e:
                 print(f"error: {e}", file=sys.stderr)
                 return 1
+            if emu.usb_socket is not None:
+                print("USB devices: in the script's shell first run", flush=True)
+                print(f"    export ZELVO_USB_EMULATOR={emu.usb_socket}", flush=True)
+            print("Serving; Ctrl-C stops.", flush=True)
             stop.wait()
     except KeyboardInterrupt:
         pass  # Ctrl-C is the normal way to stop; the emulator is closed by then

@@ -281,6 +281,10 @@ void bindUsbDevice(nb::module_& s) {
       "Plug an emulated USB device of a product class into the shim's bus; see pyzelvo.sim.Emulator.add.");
   s.def("usb_library_path", &sim::usbLibraryPath, Release(),
         "Path of the USB shim library the emulator plugs its USB devices into.");
+  s.def("serve_usb", &sim::serveUsb, "socket_path"_a, Release(),
+        "Offer the USB devices of this process to other processes on a UNIX socket; see\n"
+        "pyzelvo.sim.Emulator.serve_usb.");
+  s.def("stop_serving_usb", &sim::stopServingUsb, Release(), "End serve_usb: attached processes see the devices go.");
   s.def("usb_products", &sim::usbProducts, "Class names of the products that can be emulated on USB.");
   s.def("describe", [](const UsbEmulatedDevice& d) { return describe(d); }, "dev"_a);
 }

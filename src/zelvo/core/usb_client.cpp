@@ -89,6 +89,10 @@ constexpr const char* kBesideName = "libusb-1.0.so";
 constexpr const char* kExtLibDir = "../ext_lib";
 constexpr const char* kSystemNames[] = {"libusb-1.0.so.0", "libusb-1.0.so"};
 constexpr const char* kOverrideVariable = "ZELVO_LIBUSB";
+// Set to an emulator's socket, it makes the driver use the emulator's USB shim (installed beside
+// this module), which then shows the devices that emulator serves.
+constexpr const char* kEmulatorVariable = "ZELVO_USB_EMULATOR";
+constexpr const char* kShimName = "libzelvo_usbsim.so";
 
 constexpr const char* kMissingLibrary =
     "Failed to connect to Zelvo DAQ: libusb-1.0 was not found. Install the system package libusb-1.0-0 "
@@ -100,15 +104,20 @@ constexpr const char* kNoPermission =
     "Failed to connect to Zelvo DAQ: no permission to open the USB device (a udev rule granting access to "
     "0483:5750 is needed).";
 
+void* tryOpen(const std::string& file) { return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL); }
+
 // Directory of the shared object (or program) this code is part of.
-std::filesystem::path ownDirectory() {
+// With `resolved`, links are followed (a development tree links the module into its package).
+std::filesystem::path ownDirectory(bool resolved = false) {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ownDirectory), &info) && info.dli_fname)
-    return std::filesystem::absolute(info.dli_fname).parent_path();
+  if (dladdr(reinterpret_cast<void*>(&tryOpen), &info) && info.dli_fname) {
+    const auto file = std::filesystem::absolute(info.dli_fname);
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(file, ec);
+    return (resolved && !ec ? real : file).parent_path();
+  }
   return std::filesystem::current_path();
 }
-
-void* tryOpen(const std::string& file) { return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL); }
 
 struct Loaded {
   std::mutex m;
@@ -146,13 +155,18 @@ std::vector<std::string> extraCandidates() {
 
 }  // namespace
 
-// Finds libusb-1.0: an explicit file named by ZELVO_LIBUSB, else beside this module, else in
-// ../ext_lib next to it, else the files setLibusbCandidates named; when none of those is there,
-// says so with ExtLibNotFoundWarning and takes the system's library. Null when there is none.
+// Finds libusb-1.0: an explicit file named by ZELVO_LIBUSB, else the emulator's shim when
+// ZELVO_USB_EMULATOR is set, else beside this module, else in ../ext_lib next to it, else the
+// files setLibusbCandidates named; when none of those is there, says so with
+// ExtLibNotFoundWarning and takes the system's library. Null when there is none.
 const Library* findLibrary() {
   if (const char* forced = std::getenv(kOverrideVariable); forced && *forced)
     if (const Library* lib = tryFile(forced)) return lib;
   const auto dir = ownDirectory();
+  if (const char* emulator = std::getenv(kEmulatorVariable); emulator && *emulator) {
+    for (const auto& candidate : {dir / kShimName, ownDirectory(true) / kShimName})
+      if (const Library* lib = tryFile(candidate.string())) return lib;
+  }
   for (const auto& candidate : {dir / kBesideName, dir / kExtLibDir / kBesideName})
     if (const Library* lib = tryFile(candidate.string())) return lib;
   for (const auto& candidate : extraCandidates())

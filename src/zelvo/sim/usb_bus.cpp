@@ -20,11 +20,14 @@ struct UsbShim {
   decltype(&zelvo_usbsim_open_handles) open_handles = nullptr;
   decltype(&zelvo_usbsim_fail_in) fail_in = nullptr;
   decltype(&zelvo_usbsim_in_failures_left) in_failures_left = nullptr;
+  decltype(&zelvo_usbsim_serve) serve = nullptr;
+  decltype(&zelvo_usbsim_stop_serving) stop_serving = nullptr;
 };
 
 namespace {
 
 constexpr const char* kShimFileName = "libzelvo_usbsim.so";
+constexpr int kShimBusy = -6;  // LIBUSB_ERROR_BUSY
 
 struct Loader {
   std::mutex m;
@@ -71,6 +74,8 @@ std::unique_ptr<UsbShim> open(const std::filesystem::path& file) {
   resolveSymbol(so, "zelvo_usbsim_open_handles", s->open_handles);
   resolveSymbol(so, "zelvo_usbsim_fail_in", s->fail_in);
   resolveSymbol(so, "zelvo_usbsim_in_failures_left", s->in_failures_left);
+  resolveSymbol(so, "zelvo_usbsim_serve", s->serve);
+  resolveSymbol(so, "zelvo_usbsim_stop_serving", s->stop_serving);
   return s;
 }
 
@@ -96,6 +101,14 @@ void setUsbLibraryPath(std::string path) {
 }
 
 std::string usbLibraryPath() { return shim().path; }
+
+void serveUsb(const std::string& socket_path) {
+  if (const int rc = shim().serve(socket_path.c_str()); rc != 0)
+    throw UsbShimError("cannot serve the USB devices on " + socket_path +
+                       (rc == kShimBusy ? " (already serving on another socket)" : ""));
+}
+
+void stopServingUsb() { shim().stop_serving(); }
 
 void UsbPlug::onOut(void* self, const unsigned char* data, int length) {
   static_cast<UsbPlug*>(self)->receive_(ByteView(data, static_cast<std::size_t>(length)));

@@ -32,6 +32,13 @@ void setUsbLibraryPath(std::string path);
 // The shim file in use (loads it if needed). Throws UsbShimError.
 std::string usbLibraryPath();
 
+// Offers the devices plugged in this process to other processes, on a UNIX socket at
+// `socket_path`: a process with ZELVO_USB_EMULATOR=<socket_path> sees them on its USB bus.
+// Throws UsbShimError.
+void serveUsb(const std::string& socket_path);
+// Ends that: attached processes see the devices unplugged.
+void stopServingUsb();
+
 struct UsbIdentity {
   std::uint16_t vendor_id = 0;
   std::uint16_t product_id = 0;

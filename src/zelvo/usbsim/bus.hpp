@@ -98,6 +98,9 @@ namespace zelvo::usbsim {
 struct Bus {
   std::mutex m;
   std::vector<std::shared_ptr<Instance>> plugged;  // enumeration order
+  std::uint64_t generation = 0;                    // counts plugs and unplugs
+  std::condition_variable changed;                 // notified with each plug, unplug and bridge stop
+  bool serving = false;                            // this process serves its bus on a socket
   std::map<libusb_transfer*, std::unique_ptr<InRead>> in_flight;  // asynchronous IN transfers
   libusb_context* default_ctx = nullptr;
   int default_refs = 0;
@@ -110,6 +113,16 @@ void pump(Instance& inst);
 void finishRead(InRead& read, libusb_transfer_status status, int actual);
 // Under the bus lock: queues a finished asynchronous transfer for its context's event handling.
 void complete(libusb_context* ctx, libusb_transfer* t, libusb_transfer_status status, int actual);
+// A synchronous read of the IN endpoint (the lock held on entry): timeout 0 waits without limit;
+// a read still waiting when *stop turns true (set under the lock, with the instance's `changed`
+// notified) ends with LIBUSB_ERROR_INTERRUPTED.
+int readIn(libusb_device_handle* h, unsigned char* data, int length, int* transferred, unsigned int timeout,
+           const bool* stop, std::unique_lock<std::mutex>& lock);
+// Under the bus lock: a device came or went.
+void busChanged();
+// Connects to the emulator process named by the socket variable, once (bridge_client.cpp). Called
+// without the bus lock before an enumeration; returns at once when the variable is not set.
+void attachRemote();
 // The error code a synchronous transfer returns for a transfer status.
 int errorOf(libusb_transfer_status status);
 // The context of a call: the default context for null.

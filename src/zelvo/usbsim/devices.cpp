@@ -30,6 +30,7 @@ using namespace zelvo::usbsim;
 
 ZELVO_USBSIM_API ssize_t libusb_get_device_list(libusb_context* ctx, libusb_device*** list) {
   if (!list) return LIBUSB_ERROR_INVALID_PARAM;
+  attachRemote();
   std::lock_guard lock(bus().m);
   const auto& plugged = bus().plugged;
   auto** out = new libusb_device*[plugged.size() + 1];

@@ -29,6 +29,12 @@ libusb_device_descriptor descriptorOf(const zelvo_usbsim_identity& id) {
 }
 
 }  // namespace
+
+void busChanged() {
+  ++bus().generation;
+  bus().changed.notify_all();
+}
+
 }  // namespace zelvo::usbsim
 
 using namespace zelvo::usbsim;
@@ -47,6 +53,7 @@ ZELVO_USBSIM_API zelvo_usbsim_device* zelvo_usbsim_plug(const zelvo_usbsim_ident
   inst->user = user;
   std::lock_guard lock(bus().m);
   bus().plugged.push_back(inst);
+  busChanged();
   return new zelvo_usbsim_device{std::move(inst)};
 }
 
@@ -57,6 +64,7 @@ ZELVO_USBSIM_API void zelvo_usbsim_unplug(zelvo_usbsim_device* dev) {
     Instance& inst = *dev->instance;
     inst.gone = true;
     std::erase(bus().plugged, dev->instance);
+    busChanged();
     while (!inst.in_reads.empty()) {
       InRead* r = inst.in_reads.front();
       inst.in_reads.pop_front();

@@ -111,6 +111,27 @@ int submitIn(libusb_transfer* t, libusb_context* ctx) {
 
 }  // namespace
 
+int readIn(libusb_device_handle* h, unsigned char* data, int length, int* transferred, unsigned int timeout,
+           const bool* stop, std::unique_lock<std::mutex>& lock) {
+  Instance& inst = *h->device->instance;
+  if (stop && *stop) return LIBUSB_ERROR_INTERRUPTED;
+  InRead r;
+  r.buffer = data;
+  r.length = length;
+  r.instance = &inst;
+  inst.in_reads.push_back(&r);
+  pump(inst);
+  auto done = [&] { return r.done || (stop && *stop); };
+  if (timeout == 0)
+    inst.changed.wait(lock, done);
+  else
+    inst.changed.wait_for(lock, std::chrono::milliseconds(timeout), done);
+  if (!r.done) removeRead(inst, &r);
+  if (transferred) *transferred = r.actual;
+  if (r.done) return errorOf(r.status);
+  return stop && *stop ? LIBUSB_ERROR_INTERRUPTED : LIBUSB_ERROR_TIMEOUT;
+}
+
 void pump(Instance& inst) {
   while (!inst.in_reads.empty()) {
     InRead* r = inst.in_reads.front();
@@ -165,19 +186,7 @@ ZELVO_USBSIM_API int libusb_bulk_transfer(libusb_device_handle* h, unsigned char
     if (transferred) *transferred = length;
     return LIBUSB_SUCCESS;
   }
-  InRead r;
-  r.buffer = data;
-  r.length = length;
-  r.instance = &inst;
-  inst.in_reads.push_back(&r);
-  pump(inst);
-  auto done = [&] { return r.done; };
-  if (timeout == 0)
-    inst.changed.wait(lock, done);
-  else if (!inst.changed.wait_for(lock, std::chrono::milliseconds(timeout), done))
-    removeRead(inst, &r);
-  if (transferred) *transferred = r.actual;
-  return r.done ? errorOf(r.status) : LIBUSB_ERROR_TIMEOUT;
+  return readIn(h, data, length, transferred, timeout, nullptr, lock);
 }
 
 // Isochronous transfers are not offered: a request for packet descriptors gets null.

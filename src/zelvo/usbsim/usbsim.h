@@ -23,7 +23,7 @@ extern "C" {
 #endif
 
 /* Changes whenever a function below changes; the emulator checks it after loading the shim. */
-#define ZELVO_USBSIM_VERSION 1
+#define ZELVO_USBSIM_VERSION 2
 
 typedef struct zelvo_usbsim_device zelvo_usbsim_device;
 
@@ -68,6 +68,16 @@ int zelvo_usbsim_fail_in(zelvo_usbsim_device* device, int count);
 
 /* Reads still to fail. */
 int zelvo_usbsim_in_failures_left(zelvo_usbsim_device* device);
+
+/* Serves this process's bus to other processes on a UNIX socket at `path`: a process whose shim
+ * finds that path in the environment variable ZELVO_USB_EMULATOR sees the devices plugged here
+ * (and their unplugging) as its own. While a process is attached, the devices are claimed on its
+ * behalf. 0; LIBUSB_ERROR_BUSY when already serving on another path; LIBUSB_ERROR_ACCESS when the
+ * socket cannot be made. */
+int zelvo_usbsim_serve(const char* path);
+
+/* Ends serving: attached processes see the devices unplugged; the socket file is removed. */
+void zelvo_usbsim_stop_serving(void);
 
 #ifdef __cplusplus
 }  // extern "C"
