@@ -99,6 +99,12 @@ class Example:
         device started for it (closed when the program ends)."""
         import pyzelvo
 
+        if self.product in HANDLE_DICT["utilities"]:  # discovery: nothing to connect to
+            if self.emulate:
+                raise SystemExit(f"{self.product} finds devices on the network; it has no emulated counterpart")
+            dev = getattr(pyzelvo, self.product)()
+            dev.connect()
+            return dev
         if self.emulate:
             self._start_emulated()
         dev = getattr(pyzelvo, self.product)()

@@ -154,6 +154,15 @@ TEST(SimCounter, CountsTheInputWhileStartedAndMeasuresItOverTheWindow) {
   EXPECT_EQ(d.read(PULSE_READ, 0).first, 0);  // the other channel saw nothing
 }
 
+TEST(SimCounter, TheWindowHoldsNothingFromBeforeTheStart) {
+  Device d("PellorK1D");
+  d.fw.findModule<sim::CounterFirmware>()->setInput(0, 1000);
+  openAndStart(d, 4128, 4129, 0);  // at device time 0
+  EXPECT_NEAR(d.read(PULSE_READ, 0).second, 0, 1);
+  d.advance(0.05);
+  EXPECT_NEAR(d.read(PULSE_READ, 0).second, 500, 1);
+}
+
 TEST(SimCounter, PositionsWrapAt48Bits) {
   Device d("PellorK1D");
   d.fw.findModule<sim::CounterFirmware>()->setInput(0, 100);

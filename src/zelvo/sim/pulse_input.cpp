@@ -34,9 +34,11 @@ std::optional<double> windowField(ByteView payload) {
 PulseInput::PulseInput() { knots_.push_back(Knot{0, 0, 0}); }
 
 double PulseInput::pulses(double t) const {
-  // The last knot at or before t (the oldest when t lies before every kept knot).
+  const Knot& first = knots_.front();
+  if (t < first.t) return pruned_ ? first.pulses + first.rate * (t - first.t) : first.pulses;  // nothing before the start
+  // The last knot at or before t.
   auto it = std::upper_bound(knots_.begin(), knots_.end(), t, [](double v, const Knot& k) { return v < k.t; });
-  const Knot& k = it == knots_.begin() ? knots_.front() : *std::prev(it);
+  const Knot& k = *std::prev(it);
   return k.pulses + k.rate * (t - k.t);
 }
 
@@ -46,7 +48,10 @@ void PulseInput::setRate(double t, double rate) {
   const double total = pulses(t);
   if (knots_.back().t == t) knots_.pop_back();
   knots_.push_back(Knot{t, total, rate});
-  if (knots_.size() > kMaxKnots) knots_.pop_front();
+  if (knots_.size() > kMaxKnots) {
+    knots_.pop_front();
+    pruned_ = true;
+  }
 }
 
 std::int64_t PulseInput::edges(double total) const { return static_cast<std::int64_t>(std::floor(total - offset_)); }

@@ -57,14 +57,16 @@ class PulseInput {
     double pulses;  // ... the running total, starting from this value ...
     double rate;    // ... grows at this rate
   };
-  // The last rate changes kept for the window; a window reaching further back takes the oldest
-  // kept rate for the time before it.
+  // The last rate changes, kept for the window. Before the first one nothing was counted; once older
+  // changes were dropped, a window reaching back past the oldest kept one takes its rate for the
+  // time before it.
   static constexpr std::size_t kMaxKnots = 1024;
 
   double pulses(double t) const;
   std::int64_t edges(double total) const;
 
   std::deque<Knot> knots_;
+  bool pruned_ = false;
   std::int64_t base_ = 0;      // count at the preset (or the last recount)
   double anchor_pulses_ = 0;   // running total then
   double offset_ = 0;
