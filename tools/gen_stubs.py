@@ -93,12 +93,13 @@ def sim_stub() -> str:
 
 
 def init_stub() -> str:
-    lines = [HEADER, "from . import errors as errors, modules as modules, sim as sim",
-             "from .errors import *", "from .errors import raise_for_status as raise_for_status",
+    lines = [HEADER, "from . import catalogue as catalogue, errors as errors, modules as modules, sim as sim",
+             "from .catalogue import *", "from .errors import *",
+             "from .errors import raise_for_status as raise_for_status",
              "from .modules import *", "from ._blocks import StreamBlock as StreamBlock",
              "from ._messages import set_message_handler as set_message_handler, use_logging as use_logging"]
     lines += [f"from ._core import {name} as {name}" for name in pyzelvo._CORE_NAMES]
-    lines += ["", "PKG_NAME: str", "PKG_FULL_NAME: str", "__version__: str", "LABEL_DICT: dict[str, str]"]
+    lines += ["", "__version__: str", f"__all__ = {pyzelvo.__all__!r}"]
     return "\n".join(lines) + "\n"
 
 

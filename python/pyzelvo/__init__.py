@@ -21,27 +21,24 @@ from . import errors as _errors
 from . import modules as _modules
 from ._blocks import StreamBlock  # noqa: F401  (not in the star export)
 from ._messages import set_message_handler, use_logging  # noqa: F401  (not in the star export)
+from .catalogue import *  # noqa: F401,F403  (package names, product groups, example index, labels)
 from .errors import *  # noqa: F401,F403  (every error and warning class and code constant)
 from .errors import raise_for_status  # noqa: F401  (not in the star export)
 from .modules import *  # noqa: F401,F403  (the module classes)
 
-PKG_NAME = "pyzelvo"
-PKG_FULL_NAME = "Zelvo Python driver"
 __version__: str = _core.__version__  # pyproject.toml's, built into the core
 
 # Everything public of the core: device and product classes, clients, helpers, constants.
 _CORE_NAMES = [n for n in dir(_core) if not n.startswith("_") and n not in ("sim", "error_table")]
 globals().update({n: getattr(_core, n) for n in _CORE_NAMES})
 
-# Product class name -> model text.
-LABEL_DICT: dict[str, str] = dict(_core._MODEL_TEXTS)
-
-__all__ = (
-    ["PKG_NAME", "PKG_FULL_NAME", "__version__", "LABEL_DICT"]
-    + _CORE_NAMES
-    + _errors.__all__
-    + _modules.__all__
-)
+# What `from pyzelvo import *` brings: the product classes and DeviceFinder, the package's names,
+# the product and category lists, and the error bases. Everything else is reached as pyzelvo.NAME.
+__all__ = HANDLE_LIST + [  # noqa: F405
+    "PKG_NAME", "PKG_FULL_NAME", "__version__",
+    "HANDLE_LIST", "PRODUCT_LIST", "CATEGORY_LIST",
+    "Error", "ZelvoWarning", "printGenericError",
+]
 
 
 def _at_exit() -> None:

@@ -67,6 +67,13 @@ EmulatedUsbDevice = _sim.EmulatedUsbDevice
 DioControls = _sim.DioControls
 #: The analog-input controls of a device (``dev.ai``).
 AiControls = _sim.AiControls
+#: The PWM, pulse-counter, encoder, relay and potentiometer controls of a device (``dev.pwm``,
+#: ``dev.counter``, ``dev.encoder``, ``dev.relay``, ``dev.dpot``).
+PwmControls = _sim.PwmControls
+CounterControls = _sim.CounterControls
+EncoderControls = _sim.EncoderControls
+RelayControls = _sim.RelayControls
+DpotControls = _sim.DpotControls
 
 #: Ports a Wi-Fi device listens on out of the box (command channel, data channel).
 WIFI_PAIR_PORTS = (7, 1336)
@@ -77,6 +84,11 @@ __all__ = [
     "EmulatedUsbDevice",
     "DioControls",
     "AiControls",
+    "PwmControls",
+    "CounterControls",
+    "EncoderControls",
+    "RelayControls",
+    "DpotControls",
     "WIFI_PAIR_PORTS",
     "products",
     "usb_products",

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <string_view>
 
 #include "binding/bindings.hpp"
 #include "binding/errors.hpp"
@@ -56,6 +57,7 @@ void exportFields(nb::dict& d, const char*, const AOData& ao) {
   d["ao_channel"] = ao.ao_channel;
   d["ao_rate"] = ao.ao_rate;
 }
+void exportFields(nb::dict&, const char*, const RelayData&) {}
 void exportFields(nb::dict& d, const char*, const DIOData& dio) {
   d["di_dict"] = pinMapToPy(dio.di_dict);
   d["do_dict"] = pinMapToPy(dio.do_dict);
@@ -176,6 +178,14 @@ void bindProducts(nb::module_& m) {
     members[module.c_str()] = l;
   }
   m.attr("_MODULE_MEMBERS") = members;
+
+  // The modules the library implements (a library class in their row), in list order.
+  nb::list implemented;
+#define ZELVO_MODULE(Id, Name, Data, Library, Binder, Firmware) \
+  if (std::string_view(#Library) != "NoModule") implemented.append(Name);
+#include "zelvo/catalogue/module_list.def"
+#undef ZELVO_MODULE
+  m.attr("_IMPLEMENTED_MODULES") = implemented;
 }
 
 }  // namespace zelvo::py

@@ -105,6 +105,13 @@ PinSelection Arg<PinSelection>::from(nb::handle h, const char* name) {
   return PinSelection::list(std::move(items));
 }
 
+std::vector<double> Arg<std::vector<double>>::from(nb::handle h, const char* name) {
+  if (!PyList_Check(h.ptr()) && !PyTuple_Check(h.ptr())) wrongType(name, "a list of numbers", h);
+  std::vector<double> out;
+  for (nb::handle item : nb::borrow<nb::sequence>(h)) out.push_back(Arg<double>::from(item, name));
+  return out;
+}
+
 std::vector<std::string> Arg<std::vector<std::string>>::from(nb::handle h, const char* name) {
   if (!PyList_Check(h.ptr()) && !PyTuple_Check(h.ptr())) wrongType(name, "a list of str", h);
   std::vector<std::string> out;

@@ -68,6 +68,12 @@ struct Arg<std::vector<int>> {
   static constexpr const char* pyName = "list[int]";
   static std::vector<int> from(nb::handle h, const char* name);
 };
+// A list (or tuple) of numbers, each an int or a float.
+template <>
+struct Arg<std::vector<double>> {
+  static constexpr const char* pyName = "list[float]";
+  static std::vector<double> from(nb::handle h, const char* name);
+};
 // A list of texts.
 template <>
 struct Arg<std::vector<std::string>> {

@@ -90,6 +90,13 @@ struct DIOData {
   bool fixed_direction = false;
 };
 
+// The relay outputs (no construction data).
+struct RelayData {
+  // Model difference: Relay_open_async reports success (0) on the relay product; other products
+  // that mixed the module in would report -1.
+  bool async_open_supported = false;
+};
+
 struct ProductSpec {
   std::string class_name;  // "TavraA"
   std::string model;       // "Tavra-A"
@@ -104,6 +111,7 @@ struct ProductSpec {
   std::optional<DIOData> dio;
   std::optional<PairMap> uart_dict, I2C_dict, SPI_dict, can_dict;
   std::optional<PairMap> thermal_dict, ahrs_dict, motion_dict, tvst_dict;
+  std::optional<RelayData> relay;
   // The slice of a module without construction data.
   static constexpr std::nullopt_t no_data = std::nullopt;
 

@@ -4,7 +4,12 @@
 
 #include "zelvo/analog/ai_module.hpp"
 #include "zelvo/analog/data_logger.hpp"
+#include "zelvo/dio/counter_module.hpp"
 #include "zelvo/dio/dio_module.hpp"
+#include "zelvo/dio/dpot_module.hpp"
+#include "zelvo/dio/encoder_module.hpp"
+#include "zelvo/dio/pwm_module.hpp"
+#include "zelvo/dio/relay_module.hpp"
 #include "zelvo/products/product.hpp"
 #include "zelvo/system/system_module.hpp"
 

@@ -114,7 +114,10 @@ void DioFirmware::route(int code, std::size_t words, Addressing addressing, Body
     for (std::size_t i = 0; i < words; ++i) w[i] = readBE<std::uint16_t>(ByteView(r.payload).subspan(1 + 2 * i));
     const auto sel = addressing == Addressing::Mask ? select(p->pins, w[0]) : p->pins;
     if (!sel) return answer(r, {number, kPinIndexStatus});
+    const std::uint16_t driven = p->driven();
     const Outcome out = body(number, *p, *sel, w);
+    if (p->driven() != driven)
+      for (const OutputWatcher& watch : output_watchers_) watch(number, driven, p->driven());
     if (const Byte* s = std::get_if<Byte>(&out)) return answer(r, {number, *s});
     Bytes reply{number};
     for (std::uint16_t word : std::get<std::vector<std::uint16_t>>(out)) appendBE(reply, word);
@@ -221,6 +224,11 @@ std::uint16_t DioFirmware::outputs(int port) const {
 DioWords DioFirmware::words(int port) const {
   std::lock_guard lock(fw_->mutex());
   return known(port).now;
+}
+
+void DioFirmware::watchOutputs(OutputWatcher w) {
+  std::lock_guard lock(fw_->mutex());
+  output_watchers_.push_back(std::move(w));
 }
 
 DioWords DioFirmware::startup(int port) const {

@@ -72,6 +72,10 @@ class DioFirmware final : public FirmwareModule {
   DioWords words(int port) const;
   DioWords startup(int port) const;
 
+  // Called (with the firmware's lock held) after a command changed the levels a port drives.
+  using OutputWatcher = std::function<void(int port, std::uint16_t before, std::uint16_t after)>;
+  void watchOutputs(OutputWatcher w);
+
  private:
   struct Port {
     std::uint16_t pins = 0;  // DIO pins of the port
@@ -109,6 +113,7 @@ class DioFirmware final : public FirmwareModule {
 
   Firmware* fw_ = nullptr;
   std::map<int, Port> ports_;
+  std::vector<OutputWatcher> output_watchers_;
 };
 
 }  // namespace zelvo::sim

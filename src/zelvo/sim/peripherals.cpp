@@ -5,8 +5,13 @@
 #include <type_traits>
 
 #include "zelvo/sim/ai_firmware.hpp"
+#include "zelvo/sim/counter_firmware.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
+#include "zelvo/sim/dpot_firmware.hpp"
+#include "zelvo/sim/encoder_firmware.hpp"
 #include "zelvo/sim/firmware.hpp"
+#include "zelvo/sim/pwm_firmware.hpp"
+#include "zelvo/sim/relay_firmware.hpp"
 #include "zelvo/sim/system_firmware.hpp"
 
 namespace zelvo::sim {

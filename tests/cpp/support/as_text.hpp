@@ -2,6 +2,8 @@
 // numbers in decimal, lists joined by ',', tuples by '|'.
 #pragma once
 
+#include <cstdint>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -12,6 +14,14 @@ namespace ztest {
 
 inline std::string format(std::string s) { return s; }
 inline std::string format(int v) { return std::to_string(v); }
+inline std::string format(std::int64_t v) { return std::to_string(v); }
+// Shortest form that reads back as the same single-precision value (device reals are floats).
+inline std::string format(double v) {
+  std::ostringstream out;
+  out.precision(9);
+  out << v;
+  return out.str();
+}
 
 template <class T>
 std::string format(const std::vector<T>& items) {

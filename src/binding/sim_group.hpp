@@ -1,0 +1,62 @@
+// Emulator controls grouped by peripheral (dev.pwm, dev.counter, ...): a group keeps its emulated
+// device alive and looks the peripheral's firmware module up at each call, so a control of a
+// peripheral the product lacks raises ValueError when used (the group itself always exists).
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "binding/property.hpp"
+#include "zelvo/sim/emulator.hpp"
+#include "zelvo/sim/usb_device.hpp"
+
+namespace zelvo::py {
+
+namespace nb = nanobind;
+
+// The controls of firmware module F on one device.
+template <class F>
+struct PeripheralGroup {
+  nb::object device;  // keeps the emulated device alive
+  sim::Firmware* fw = nullptr;
+  std::string class_name;
+  const char* peripheral = "";  // "PWM outputs", for the refusal
+
+  F& module() const {
+    F* m = fw->findModule<F>();
+    if (!m) throw std::invalid_argument(class_name + " has no " + peripheral);
+    return *m;
+  }
+};
+
+template <class G, class D>
+G peripheralGroupOf(nb::handle self, const char* peripheral) {
+  D& d = nb::cast<D&>(self);
+  G g;
+  g.device = nb::borrow(self);
+  g.fw = &d.firmware();
+  g.class_name = d.product().class_name;
+  g.peripheral = peripheral;
+  return g;
+}
+
+// `name` on both emulated device classes: the device's group G.
+template <class G>
+void addGroupProperty(nb::handle tcp, nb::handle usb, const char* name, const char* peripheral, const char* doc) {
+  setProperty(tcp, name,
+              nb::cpp_function([peripheral](nb::handle self) { return peripheralGroupOf<G, sim::EmulatedDevice>(self, peripheral); },
+                               nb::is_method()),
+              nb::none(), doc);
+  setProperty(usb, name,
+              nb::cpp_function(
+                  [peripheral](nb::handle self) { return peripheralGroupOf<G, sim::UsbEmulatedDevice>(self, peripheral); },
+                  nb::is_method()),
+              nb::none(), doc);
+}
+
+// The PWM, counter, encoder, relay and potentiometer groups (sim_timers.cpp).
+void bindTimerControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+
+}  // namespace zelvo::py
