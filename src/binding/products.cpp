@@ -54,6 +54,9 @@ void exportFields(nb::dict& d, const char*, const AOData& ao) {
   d["ao_channel"] = ao.ao_channel;
   d["ao_rate"] = ao.ao_rate;
 }
+void exportFields(nb::dict& d, const char*, const ThermalData& thermal) {
+  d["thermal_dict"] = pairMapToPy(thermal.thermal_dict);
+}
 void exportFields(nb::dict& d, const char*, const DIOData& dio) {
   d["di_dict"] = pinMapToPy(dio.di_dict);
   d["do_dict"] = pinMapToPy(dio.do_dict);

@@ -17,6 +17,7 @@
 #include "binding/bindings.hpp"
 #include "binding/errors.hpp"
 #include "binding/property.hpp"
+#include "binding/sim_peripheral.hpp"
 #include "zelvo/sim/ai_firmware.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/emulator.hpp"
@@ -544,6 +545,10 @@ void bindSim(nb::module_& m) {
   bindDioControls(s, tcp, usb);
   bindAiControls(s, tcp, usb);
   bindClockControls(s);
+  bindAoControls(s, tcp, usb);
+  bindThermalControls(s, tcp, usb);
+  bindAhrsControls(s, tcp, usb);
+  bindWifiControls(s, tcp, usb);
   bindGroups<EmulatedDevice>(tcp);
   bindGroups<sim::UsbEmulatedDevice>(usb);
   bindEmulator(s);

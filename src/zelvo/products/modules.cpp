@@ -2,11 +2,16 @@
 #include <optional>
 #include <type_traits>
 
+#include "zelvo/analog/ahrs_module.hpp"
 #include "zelvo/analog/ai_module.hpp"
+#include "zelvo/analog/ao_module.hpp"
 #include "zelvo/analog/data_logger.hpp"
+#include "zelvo/analog/thermal_module.hpp"
 #include "zelvo/dio/dio_module.hpp"
 #include "zelvo/products/product.hpp"
+#include "zelvo/system/system_analog_module.hpp"
 #include "zelvo/system/system_module.hpp"
+#include "zelvo/system/wifi_module.hpp"
 
 namespace zelvo {
 namespace {

@@ -4,10 +4,14 @@
 
 #include <type_traits>
 
+#include "zelvo/sim/ahrs_firmware.hpp"
 #include "zelvo/sim/ai_firmware.hpp"
+#include "zelvo/sim/ao_firmware.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/firmware.hpp"
 #include "zelvo/sim/system_firmware.hpp"
+#include "zelvo/sim/thermal_firmware.hpp"
+#include "zelvo/sim/wifi_firmware.hpp"
 
 namespace zelvo::sim {
 namespace {

@@ -2,6 +2,9 @@
 // numbers in decimal, lists joined by ',', tuples by '|'.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -12,12 +15,28 @@ namespace ztest {
 
 inline std::string format(std::string s) { return s; }
 inline std::string format(int v) { return std::to_string(v); }
+inline std::string format(std::int64_t v) { return std::to_string(v); }
+inline std::string format(bool v) { return v ? "true" : "false"; }
+// Up to 10 significant digits: 90, 23.457, -1.5e-07.
+inline std::string format(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
+template <class T>
+std::string format(const std::optional<T>& v);
 
 template <class T>
 std::string format(const std::vector<T>& items) {
   std::string out;
   for (const auto& i : items) out += (out.empty() ? "" : ",") + format(i);
   return out;
+}
+
+template <class T>
+std::string format(const std::optional<T>& v) {
+  return v ? format(*v) : "None";
 }
 
 template <class... T>
