@@ -2,10 +2,8 @@
 // reply, in both families; the checks that refuse a request before anything is sent.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <functional>
-#include <limits>
 #include <string>
+#include <vector>
 
 #include "support/product_bench.hpp"
 #include "zelvo/analog/ao_module.hpp"
@@ -20,12 +18,10 @@ namespace {
 using zelvo::AOModule;
 using zelvo::Call;
 using zelvo::Err;
-using zelvo::Op;
 using ztest::asText;
 using ztest::Bytes;
 using ztest::cat;
 using ztest::f32;
-using ztest::Sent;
 
 constexpr int kPinModes = ztest::kPinModeQuery;
 // Port 3 of Aeris-R3-AOD, 12 pins: pin 11 (the analog output's) busy with a UART.
@@ -43,29 +39,13 @@ Bytes oneShort(Bytes b) {
   return b;
 }
 
-struct AoCase {
-  const char* name;
-  const char* product;
-  std::map<int, Bytes> replies;
-  std::function<Op<std::string>(AOModule&, Call&)> run;
-  std::string result;
-  std::vector<Sent> sent;
-};
-void PrintTo(const AoCase& c, std::ostream* os) { *os << c.name; }
+class AoOp : public ::testing::TestWithParam<std::tuple<ztest::OpCase, bool>> {};
 
-class AoOp : public ::testing::TestWithParam<std::tuple<AoCase, bool>> {};
+TEST_P(AoOp, SendsItsRequestAndDecodesTheReply) { ztest::checkOp(std::get<0>(GetParam()), std::get<1>(GetParam())); }
 
-TEST_P(AoOp, SendsItsRequestAndDecodesTheReply) {
-  const auto& [c, blocking] = GetParam();
-  ztest::ProductBench t(c.product, ztest::tableReplies(c.replies));
-  auto& ao = *t.b.dev.module<AOModule>();
-  EXPECT_EQ(ztest::runIn(blocking, t.b.dev, 2.0, [&](Call& call) { return c.run(ao, call); }), c.result);
-  EXPECT_EQ(ztest::sentOnceArrived(t.b.peer, c.sent.size()), c.sent);
-}
+#define OP(expr) [](zelvo::Device & d, Call & c) { auto& m = *d.module<AOModule>(); return asText(expr); }
 
-#define OP(expr) [](AOModule & m, Call & c) { return asText(expr); }
-
-const AoCase kCases[] = {
+const ztest::OpCase kCases[] = {
     {"write_one_channel", "PellorK1AOD", {}, OP(m.writeOneChannel(c, 0, 2, 1.5)), "0", {{197, cat(Bytes{0, 2}, f32(1.5))}}},
     {"write_all_pads_to_eight", "PellorK1AOD", {}, OP(m.writeAllChannels(c, 0, {1.0, 2.0})), "0",
      {{205, cat(Bytes{0}, eightValues({1, 2}))}}},
@@ -113,107 +93,54 @@ const AoCase kCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Ops, AoOp, ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Bool()),
-                         [](const auto& p) {
-                           return std::string(std::get<0>(p.param).name) + (std::get<1>(p.param) ? "_blocking" : "_awaitable");
-                         });
+                         [](const auto& p) { return ztest::caseName(p); });
 
-// --- refusals: nothing (or only the pin-mode query) is sent ------------------------------------
+// --- refusals: nothing is sent (or only the pin-mode query); replies too short to decode --------
 
-struct AoRefusal {
-  const char* name;
-  const char* product;
-  std::function<Op<std::string>(AOModule&, Call&)> run;
-  Err error;
-  std::vector<int> codes_sent;
-};
-void PrintTo(const AoRefusal& c, std::ostream* os) { *os << c.name; }
+class AoRefused : public ::testing::TestWithParam<ztest::RefusalCase> {};
 
-class AoRefused : public ::testing::TestWithParam<AoRefusal> {};
+TEST_P(AoRefused, Raises) { ztest::checkRefused(GetParam()); }
 
-TEST_P(AoRefused, RaisesBeforeSending) {
-  const auto& c = GetParam();
-  ztest::ProductBench t(c.product, ztest::tableReplies({{kPinModes, kPort3Pin11Uart}}));
-  auto& ao = *t.b.dev.module<AOModule>();
-  try {
-    ztest::runIn(true, t.b.dev, 2.0, [&](Call& call) { return c.run(ao, call); });
-    ADD_FAILURE() << "accepted";
-  } catch (const zelvo::Error& e) {
-    EXPECT_EQ(e.id(), c.error) << e.what();
-  }
-  std::vector<int> codes;
-  for (const auto& s : ztest::sentOnceArrived(t.b.peer, c.codes_sent.size())) codes.push_back(s.code);
-  EXPECT_EQ(codes, c.codes_sent);
-}
-
+using R = ztest::RefusalCase;
 const double kTooBigForF32 = 1e39;
+constexpr Err kRange = Err::InputDataNotInRangeError;
+constexpr Err kShort = Err::FirmwareOtherError;
 
 INSTANTIATE_TEST_SUITE_P(
     Checks, AoRefused,
     ::testing::Values(
-        AoRefusal{"port_not_in_map", "PellorK1AOD", OP(m.writeOneChannel(c, 1, 0, 1)), Err::AOPortNotAvaliableError, {}},
-        AoRefusal{"channel_eight", "PellorK1AOD", OP(m.writeOneChannel(c, 0, 8, 1)), Err::AOChannelNotAvaliableError, {}},
-        AoRefusal{"below_the_range", "PellorK1AOD", OP(m.writeOneChannel(c, 0, 0, -0.1)), Err::InputDataNotInRangeError, {}},
-        AoRefusal{"above_the_range", "TavraO", OP(m.writeOneChannel(c, 0, 0, 10.01)), Err::InputDataNotInRangeError, {}},
-        AoRefusal{"range_checked_before_cutting", "PellorK1AOD",
-                  OP(m.writeAllChannels(c, 0, {1, 1, 1, 1, 1, 1, 1, 1, 5.5})), Err::InputDataNotInRangeError, {}},
-        AoRefusal{"form_zero", "TavraO", OP(m.setForm(c, 0, 1, 0)), Err::AOFormNotAvaliableError, {}},
-        AoRefusal{"form_four", "TavraO", OP(m.setForm(c, 0, 1, 4)), Err::AOFormNotAvaliableError, {}},
-        AoRefusal{"mode_three", "TavraO", OP(m.setMode(c, 0, 3)), Err::AOModeNotVaildError, {}},
-        AoRefusal{"span_five", "TavraO", OP(m.setSpan(c, 0, 5)), Err::AOSpanNotVaildError, {}},
-        AoRefusal{"rate_over_the_limit", "PellorK1AOD", OP(m.setSamplingRate(c, 0, 16000.1)), Err::AORateNotVaildError, {}},
-        AoRefusal{"rate_over_tavra_o_limit", "TavraO", OP(m.setSamplingRate(c, 0, 15001)), Err::AORateNotVaildError, {}},
-        AoRefusal{"rate_zero", "TavraO", OP(m.setSamplingRate(c, 0, 0)), Err::AORateNotVaildError, {}},
-        AoRefusal{"rate_negative", "TavraO", OP(m.setSamplingRate(c, 0, -5)), Err::AORateNotVaildError, {}},
-        AoRefusal{"num_samples_negative", "TavraO", OP(m.setNumSamples(c, 0, -1)), Err::InputDataNotInRangeError, {}},
-        AoRefusal{"num_samples_beyond_32_bits", "TavraO", OP(m.setNumSamples(c, 0, 0x100000000)),
-                  Err::InputDataNotInRangeError, {}},
-        AoRefusal{"push_fourteen", "TavraO", OP(m.pushToBuffer(c, 0, 14, std::vector<double>(14, 0.0))),
-                  Err::InputDataNotInRangeError, {}},
-        AoRefusal{"push_negative_count", "TavraO", OP(m.pushToBuffer(c, 0, -1, {})), Err::InputDataNotInRangeError, {}},
-        AoRefusal{"push_count_differs", "TavraO", OP(m.pushToBuffer(c, 0, 2, {1, 2, 3})), Err::InputDataNotInRangeError, {}},
-        AoRefusal{"push_value_beyond_f32", "TavraO", OP(m.pushToBuffer(c, 0, 1, {kTooBigForF32})),
-                  Err::InputDataNotInRangeError, {}},
-        AoRefusal{"parameter_beyond_f32", "TavraO", OP(m.setFormParam(c, 0, 0, kTooBigForF32, 0, 1, 0, 0.5)),
-                  Err::InputDataNotInRangeError, {}},
-        AoRefusal{"enable_channel_eight", "TavraO", OP(m.setEnableChannels(c, 0, {0, 8})), Err::AOChannelNotAvaliableError, {}},
-        AoRefusal{"open_with_a_busy_pin", "AerisR3AOD", OP(m.open(c, 0)), Err::AOPortNotAvaliableError, {kPinModes}},
-        AoRefusal{"koru_slot_three", "Koru", OP(m.writeOneChannel(c, 3, 0, 1)), Err::AOPortNotAvaliableError, {}}),
-    [](const auto& p) { return std::string(p.param.name); });
-
-// --- replies too short for their decoding ------------------------------------------------------
-
-struct ShortReply {
-  const char* name;
-  int code;
-  Bytes reply;
-  std::function<Op<std::string>(AOModule&, Call&)> run;
-  const char* operation;
-};
-void PrintTo(const ShortReply& c, std::ostream* os) { *os << c.name; }
-
-class AoShortReply : public ::testing::TestWithParam<ShortReply> {};
-
-TEST_P(AoShortReply, RaisesTheShortReplyErrorNamingTheOperation) {
-  const auto& c = GetParam();
-  ztest::ProductBench t("TavraO", ztest::tableReplies({{c.code, c.reply}}));
-  auto& ao = *t.b.dev.module<AOModule>();
-  try {
-    ztest::runIn(true, t.b.dev, 2.0, [&](Call& call) { return c.run(ao, call); });
-    ADD_FAILURE() << "accepted";
-  } catch (const zelvo::Error& e) {
-    EXPECT_EQ(e.id(), Err::FirmwareOtherError);
-    EXPECT_NE(std::string(e.what()).find(c.operation), std::string::npos) << e.what();
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, AoShortReply,
-    ::testing::Values(ShortReply{"values_one_byte_short", 206, oneShort(cat(Bytes{0, 0}, eightValues({}))),
-                                 OP(m.getValues(c, 0)), "AO_getValues"},
-                      ShortReply{"rate_cut", 8264, {0, 2, 0x44}, OP(m.openStreaming(c, 0)), "AO_openStreaming"},
-                      ShortReply{"counters_cut", 204, {0, 0, 0, 0, 5, 0}, OP(m.getCounters(c, 0)), "_AO_getCounters"},
-                      ShortReply{"buffer_flag_missing", 202, {0, 0, 1, 0, 0}, OP(m.initialBuffer(c, 0)), "_AO_initialBuffer"}),
-    [](const auto& p) { return std::string(p.param.name); });
+        R{"port_not_in_map", "PellorK1AOD", {}, OP(m.writeOneChannel(c, 1, 0, 1)), Err::AOPortNotAvaliableError, {}},
+        R{"channel_eight", "PellorK1AOD", {}, OP(m.writeOneChannel(c, 0, 8, 1)), Err::AOChannelNotAvaliableError, {}},
+        R{"below_the_range", "PellorK1AOD", {}, OP(m.writeOneChannel(c, 0, 0, -0.1)), kRange, {}},
+        R{"above_the_range", "TavraO", {}, OP(m.writeOneChannel(c, 0, 0, 10.01)), kRange, {}},
+        R{"range_checked_before_cutting", "PellorK1AOD", {}, OP(m.writeAllChannels(c, 0, {1, 1, 1, 1, 1, 1, 1, 1, 5.5})),
+          kRange, {}},
+        R{"form_zero", "TavraO", {}, OP(m.setForm(c, 0, 1, 0)), Err::AOFormNotAvaliableError, {}},
+        R{"form_four", "TavraO", {}, OP(m.setForm(c, 0, 1, 4)), Err::AOFormNotAvaliableError, {}},
+        R{"mode_three", "TavraO", {}, OP(m.setMode(c, 0, 3)), Err::AOModeNotVaildError, {}},
+        R{"span_five", "TavraO", {}, OP(m.setSpan(c, 0, 5)), Err::AOSpanNotVaildError, {}},
+        R{"rate_over_the_limit", "PellorK1AOD", {}, OP(m.setSamplingRate(c, 0, 16000.1)), Err::AORateNotVaildError, {}},
+        R{"rate_over_tavra_o_limit", "TavraO", {}, OP(m.setSamplingRate(c, 0, 15001)), Err::AORateNotVaildError, {}},
+        R{"rate_zero", "TavraO", {}, OP(m.setSamplingRate(c, 0, 0)), Err::AORateNotVaildError, {}},
+        R{"rate_negative", "TavraO", {}, OP(m.setSamplingRate(c, 0, -5)), Err::AORateNotVaildError, {}},
+        R{"num_samples_negative", "TavraO", {}, OP(m.setNumSamples(c, 0, -1)), kRange, {}},
+        R{"num_samples_beyond_32_bits", "TavraO", {}, OP(m.setNumSamples(c, 0, 0x100000000)), kRange, {}},
+        R{"push_fourteen", "TavraO", {}, OP(m.pushToBuffer(c, 0, 14, std::vector<double>(14, 0.0))), kRange, {}},
+        R{"push_negative_count", "TavraO", {}, OP(m.pushToBuffer(c, 0, -1, {})), kRange, {}},
+        R{"push_count_differs", "TavraO", {}, OP(m.pushToBuffer(c, 0, 2, {1, 2, 3})), kRange, {}},
+        R{"push_value_beyond_f32", "TavraO", {}, OP(m.pushToBuffer(c, 0, 1, {kTooBigForF32})), kRange, {}},
+        R{"parameter_beyond_f32", "TavraO", {}, OP(m.setFormParam(c, 0, 0, kTooBigForF32, 0, 1, 0, 0.5)), kRange, {}},
+        R{"enable_channel_eight", "TavraO", {}, OP(m.setEnableChannels(c, 0, {0, 8})), Err::AOChannelNotAvaliableError, {}},
+        R{"open_with_a_busy_pin", "AerisR3AOD", {{kPinModes, kPort3Pin11Uart}}, OP(m.open(c, 0)),
+          Err::AOPortNotAvaliableError, {kPinModes}},
+        R{"koru_slot_three", "Koru", {}, OP(m.writeOneChannel(c, 3, 0, 1)), Err::AOPortNotAvaliableError, {}},
+        R{"values_one_byte_short", "TavraO", {{206, oneShort(cat(Bytes{0, 0}, eightValues({})))}}, OP(m.getValues(c, 0)),
+          kShort, {206}, "AO_getValues"},
+        R{"rate_cut", "TavraO", {{8264, {0, 2, 0x44}}}, OP(m.openStreaming(c, 0)), kShort, {8264}, "AO_openStreaming"},
+        R{"counters_cut", "TavraO", {{204, {0, 0, 0, 0, 5, 0}}}, OP(m.getCounters(c, 0)), kShort, {204}, "_AO_getCounters"},
+        R{"buffer_flag_missing", "TavraO", {{202, {0, 0, 1, 0, 0}}}, OP(m.initialBuffer(c, 0)), kShort, {202},
+          "_AO_initialBuffer"}),
+    [](const auto& p) { return ztest::caseName(p); });
 
 #undef OP
 

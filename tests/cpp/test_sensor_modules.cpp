@@ -2,7 +2,6 @@
 // sends and how it decodes the reply, in both families; the refusals before anything is sent.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <numbers>
 #include <string>
 
@@ -18,7 +17,6 @@ using zelvo::AHRSModule;
 using zelvo::Call;
 using zelvo::Device;
 using zelvo::Err;
-using zelvo::Op;
 using zelvo::SystemAnalogModule;
 using zelvo::ThermalModule;
 using zelvo::WifiModule;
@@ -26,31 +24,13 @@ using ztest::asText;
 using ztest::Bytes;
 using ztest::cat;
 using ztest::f32;
-using ztest::Sent;
 
 constexpr int kPinModes = ztest::kPinModeQuery;
 const float kRightAngle = static_cast<float>(std::numbers::pi / 2);
 
-using Run = std::function<Op<std::string>(Device&, Call&)>;
+class SensorOp : public ::testing::TestWithParam<std::tuple<ztest::OpCase, bool>> {};
 
-struct SensorCase {
-  const char* name;
-  const char* product;
-  std::map<int, Bytes> replies;
-  Run run;
-  std::string result;
-  std::vector<Sent> sent;
-};
-void PrintTo(const SensorCase& c, std::ostream* os) { *os << c.name; }
-
-class SensorOp : public ::testing::TestWithParam<std::tuple<SensorCase, bool>> {};
-
-TEST_P(SensorOp, SendsItsRequestAndDecodesTheReply) {
-  const auto& [c, blocking] = GetParam();
-  ztest::ProductBench t(c.product, ztest::tableReplies(c.replies));
-  EXPECT_EQ(ztest::runIn(blocking, t.b.dev, 2.0, [&](Call& call) { return c.run(t.b.dev, call); }), c.result);
-  EXPECT_EQ(ztest::sentOnceArrived(t.b.peer, c.sent.size()), c.sent);
-}
+TEST_P(SensorOp, SendsItsRequestAndDecodesTheReply) { ztest::checkOp(std::get<0>(GetParam()), std::get<1>(GetParam())); }
 
 #define TH(expr) [](Device & d, Call & c) { auto& m = *d.module<ThermalModule>(); return asText(expr); }
 #define AH(expr) [](Device & d, Call & c) { auto& m = *d.module<AHRSModule>(); return asText(expr); }
@@ -59,7 +39,7 @@ TEST_P(SensorOp, SendsItsRequestAndDecodesTheReply) {
 
 const Bytes kFilterDefaults = cat(Bytes{0}, f32(9.81f), f32(0.003f), f32(0.001f));
 
-const SensorCase kCases[] = {
+const ztest::OpCase kCases[] = {
     // Thermal.
     {"sensor_rounded_to_3_decimals", "PellorK1TD", {{66, cat(Bytes{1, 0}, f32(23.45678f))}}, TH(m.readSensor(c, 1, 0)),
      "23.457", {{66, {1, 0}}}},
@@ -128,70 +108,47 @@ const SensorCase kCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Ops, SensorOp, ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Bool()),
-                         [](const auto& p) {
-                           return std::string(std::get<0>(p.param).name) + (std::get<1>(p.param) ? "_blocking" : "_awaitable");
-                         });
+                         [](const auto& p) { return ztest::caseName(p); });
 
 // --- refusals before sending, and replies too short -----------------------------------------------
 
-struct SensorRefusal {
-  const char* name;
-  const char* product;
-  std::map<int, Bytes> replies;
-  Run run;
-  Err error;
-  std::vector<int> codes_sent;
-};
-void PrintTo(const SensorRefusal& c, std::ostream* os) { *os << c.name; }
+class SensorRefused : public ::testing::TestWithParam<ztest::RefusalCase> {};
 
-class SensorRefused : public ::testing::TestWithParam<SensorRefusal> {};
+TEST_P(SensorRefused, Raises) { ztest::checkRefused(GetParam()); }
 
-TEST_P(SensorRefused, Raises) {
-  const auto& c = GetParam();
-  ztest::ProductBench t(c.product, ztest::tableReplies(c.replies));
-  try {
-    ztest::runIn(true, t.b.dev, 2.0, [&](Call& call) { return c.run(t.b.dev, call); });
-    ADD_FAILURE() << "accepted";
-  } catch (const zelvo::Error& e) {
-    EXPECT_EQ(e.id(), c.error) << e.what();
-  }
-  std::vector<int> codes;
-  for (const auto& s : ztest::sentOnceArrived(t.b.peer, c.codes_sent.size())) codes.push_back(s.code);
-  EXPECT_EQ(codes, c.codes_sent);
-}
-
+using R = ztest::RefusalCase;
 const Bytes kPort1Pin5Uart = {1, 8, 0x11, 0x11, 0x41, 0x11};
 
 INSTANTIATE_TEST_SUITE_P(
     Checks, SensorRefused,
     ::testing::Values(
-        SensorRefusal{"thermal_channel_two_on_usb", "PellorK1TD", {}, TH(m.readSensor(c, 1, 2)),
+        R{"thermal_channel_two_on_usb", "PellorK1TD", {}, TH(m.readSensor(c, 1, 2)),
                       Err::ThermalChipSelectNotAvaliableError, {}},
-        SensorRefusal{"thermal_channel_seven", "TavraT", {}, TH(m.readSensor(c, 1, 7)), Err::ThermalChipSelectNotAvaliableError, {}},
-        SensorRefusal{"thermal_port", "PellorK1RD", {}, TH(m.getStatus(c, 3, 0)), Err::ThermalPortNotAvaliableError, {}},
-        SensorRefusal{"filter_two", "PellorK1TD", {}, TH(m.setNoiseFilter(c, 1, 0, 2)), Err::ThermalModeNotVaildError, {}},
-        SensorRefusal{"oversampling_five", "TavraT", {}, TH(m.setOverSampling(c, 1, 0, 5)), Err::ThermalModeNotVaildError, {}},
-        SensorRefusal{"thermocouple_type_eight", "TavraT", {}, TH(m.setTCType(c, 1, 0, 8)), Err::ThermalTypeNotVaildError, {}},
-        SensorRefusal{"rtd_type_two", "PellorK1RD", {}, TH(m.setRTDType(c, 1, 0, 2)), Err::ThermalTypeNotVaildError, {}},
-        SensorRefusal{"offset_beyond_f32", "PellorK1RD", {}, TH(m.writeOffset(c, 1, 0, 1e39)), Err::InputDataNotInRangeError, {}},
-        SensorRefusal{"open_with_a_busy_pin", "PellorK1TD", {{kPinModes, kPort1Pin5Uart}}, TH(m.open(c, 1)),
+        R{"thermal_channel_seven", "TavraT", {}, TH(m.readSensor(c, 1, 7)), Err::ThermalChipSelectNotAvaliableError, {}},
+        R{"thermal_port", "PellorK1RD", {}, TH(m.getStatus(c, 3, 0)), Err::ThermalPortNotAvaliableError, {}},
+        R{"filter_two", "PellorK1TD", {}, TH(m.setNoiseFilter(c, 1, 0, 2)), Err::ThermalModeNotVaildError, {}},
+        R{"oversampling_five", "TavraT", {}, TH(m.setOverSampling(c, 1, 0, 5)), Err::ThermalModeNotVaildError, {}},
+        R{"thermocouple_type_eight", "TavraT", {}, TH(m.setTCType(c, 1, 0, 8)), Err::ThermalTypeNotVaildError, {}},
+        R{"rtd_type_two", "PellorK1RD", {}, TH(m.setRTDType(c, 1, 0, 2)), Err::ThermalTypeNotVaildError, {}},
+        R{"offset_beyond_f32", "PellorK1RD", {}, TH(m.writeOffset(c, 1, 0, 1e39)), Err::InputDataNotInRangeError, {}},
+        R{"open_with_a_busy_pin", "PellorK1TD", {{kPinModes, kPort1Pin5Uart}}, TH(m.open(c, 1)),
                       Err::ThermalPortNotAvaliableError, {kPinModes}},
-        SensorRefusal{"ahrs_port", "AerisR3AH", {}, AH(m.getOrientation(c, 1)), Err::AHRSPortNotAvaliableError, {}},
-        SensorRefusal{"ahrs_mode_seven", "AerisR3AH", {}, AH(m.getEstimate(c, 0, 7)), Err::AHRSModeNotAvaliableError, {}},
-        SensorRefusal{"gravity_beyond_f32", "AerisR3AH", {}, AH(m.setGeneral(c, 0, 1e39, 0.003, 0)),
+        R{"ahrs_port", "AerisR3AH", {}, AH(m.getOrientation(c, 1)), Err::AHRSPortNotAvaliableError, {}},
+        R{"ahrs_mode_seven", "AerisR3AH", {}, AH(m.getEstimate(c, 0, 7)), Err::AHRSModeNotAvaliableError, {}},
+        R{"gravity_beyond_f32", "AerisR3AH", {}, AH(m.setGeneral(c, 0, 1e39, 0.003, 0)),
                       Err::InputDataNotInRangeError, {}},
-        SensorRefusal{"estimate_one_value_short", "AerisR3AH",
+        R{"estimate_one_value_short", "AerisR3AH",
                       {{9250, cat(Bytes{0, 0}, f32(0), f32(0), f32(0), f32(0), f32(0))}}, AH(m.getEstimate(c, 0, 4)),
                       Err::FirmwareOtherError, {9250}},
-        SensorRefusal{"bandwidth_zero", "AerisR3A", {}, WF(m.setBandwidth(c, 0)), Err::InputDataNotInRangeError, {}},
-        SensorRefusal{"bandwidth_three", "AerisR3A", {}, WF(m.setBandwidth(c, 3)), Err::InputDataNotInRangeError, {}},
-        SensorRefusal{"retries_beyond_16_bits", "AerisR3A", {}, WF(m.setConfiguration(c, 65536, 0)),
+        R{"bandwidth_zero", "AerisR3A", {}, WF(m.setBandwidth(c, 0)), Err::InputDataNotInRangeError, {}},
+        R{"bandwidth_three", "AerisR3A", {}, WF(m.setBandwidth(c, 3)), Err::InputDataNotInRangeError, {}},
+        R{"retries_beyond_16_bits", "AerisR3A", {}, WF(m.setConfiguration(c, 65536, 0)),
                       Err::InputDataNotInRangeError, {}},
-        SensorRefusal{"negative_ap_time", "AerisR3A", {}, WF(m.setConfiguration(c, 0, -1)), Err::InputDataNotInRangeError, {}},
-        SensorRefusal{"thermometer_one_byte", "AerisR3A", {{115, {0xFF}}}, SA(m.readThermo(c)), Err::FirmwareOtherError, {115}},
-        SensorRefusal{"power_good_word_cut", "AerisR3A", {{233, {1, 0}}}, WF(m.getPowerGoodStatus(c)), Err::FirmwareOtherError,
+        R{"negative_ap_time", "AerisR3A", {}, WF(m.setConfiguration(c, 0, -1)), Err::InputDataNotInRangeError, {}},
+        R{"thermometer_one_byte", "AerisR3A", {{115, {0xFF}}}, SA(m.readThermo(c)), Err::FirmwareOtherError, {115}},
+        R{"power_good_word_cut", "AerisR3A", {{233, {1, 0}}}, WF(m.getPowerGoodStatus(c)), Err::FirmwareOtherError,
                       {233}}),
-    [](const auto& p) { return std::string(p.param.name); });
+    [](const auto& p) { return ztest::caseName(p); });
 
 TEST(AHRSMask, ModesSelectTheirVectors) {
   const int expected[] = {1, 16, 4, 17, 5, 20, 21};

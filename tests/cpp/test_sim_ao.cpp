@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 
-#include "zelvo/catalogue/catalogue.hpp"
+#include "support/firmware_bench.hpp"
 #include "zelvo/sim/ai_firmware.hpp"
 #include "zelvo/sim/ao_firmware.hpp"
 
@@ -14,41 +13,16 @@ namespace {
 
 namespace sim = zelvo::sim;
 using zelvo::Bytes;
+using ztest::cat;
+using ztest::f32;
 using namespace sim::aocmd;
 
-constexpr double kFrozen = 1e-9;  // device time scale: only advance() moves it
 constexpr int kState = 8291;
 
-Bytes f32(float v) {
-  std::uint32_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return {std::uint8_t(u >> 24), std::uint8_t(u >> 16), std::uint8_t(u >> 8), std::uint8_t(u)};
-}
-
-template <class... B>
-Bytes cat(const B&... parts) {
-  Bytes out;
-  (out.insert(out.end(), parts.begin(), parts.end()), ...);
-  return out;
-}
-
-// A product's firmware on a device time that stands still unless advanced.
-struct Device {
-  explicit Device(const char* product) : fw(zelvo::product(product)) { fw.time().setScale(kFrozen); }
-  // The reply payload to a request (empty when there is none).
-  Bytes ask(int code, Bytes payload) {
-    const sim::Replies r = fw.handle(sim::Request{code, std::move(payload)});
-    return r.empty() ? Bytes{} : r.front().payload;
-  }
-  float valueAt(const Bytes& reply, std::size_t channel) {
-    return zelvo::readF32BE(zelvo::ByteView(reply).subspan(2 + 4 * channel));
-  }
-  std::vector<float> outputs() {
-    const Bytes r = ask(GET_AO_VALUES, {0});
-    std::vector<float> out;
-    for (std::size_t ch = 0; ch < 8; ++ch) out.push_back(valueAt(r, ch));
-    return out;
-  }
+// The firmware of an analog-output product, with the requests the tests repeat.
+struct Device : ztest::FirmwareBench {
+  using FirmwareBench::FirmwareBench;
+  std::vector<float> outputs() { return floats(ask(GET_AO_VALUES, {0}), 2); }
   // Prepares port 0 for generation: mode, rate, count, enabled channels.
   void prepare(int mode, float rate, std::uint32_t count = 0, std::uint8_t enabled = 0xFF) {
     ASSERT_EQ(ask(OPEN_AO_STREAMING, {0}).at(0), 0);
@@ -71,8 +45,7 @@ struct Device {
     return {zelvo::readBE<std::uint32_t>(zelvo::ByteView(r).subspan(1)),
             zelvo::readBE<std::uint32_t>(zelvo::ByteView(r).subspan(5))};
   }
-  sim::AoFirmware& ao() { return *fw.findModule<sim::AoFirmware>(); }
-  sim::Firmware fw;
+  sim::AoFirmware& ao() { return peripheral<sim::AoFirmware>(); }
 };
 
 // --- generator states and counters ----------------------------------------------------------------

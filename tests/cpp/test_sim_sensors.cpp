@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <numbers>
 
-#include "zelvo/catalogue/catalogue.hpp"
+#include "support/firmware_bench.hpp"
 #include "zelvo/sim/ahrs_firmware.hpp"
 #include "zelvo/sim/thermal_firmware.hpp"
 #include "zelvo/sim/wifi_firmware.hpp"
@@ -15,30 +14,12 @@ namespace {
 
 namespace sim = zelvo::sim;
 using zelvo::Bytes;
+using ztest::cat;
+using ztest::f32;
 
-constexpr double kFrozen = 1e-9;  // device time scale: only advance() moves it
 constexpr int kReboot = 250;
 
-Bytes f32(float v) {
-  std::uint32_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return {std::uint8_t(u >> 24), std::uint8_t(u >> 16), std::uint8_t(u >> 8), std::uint8_t(u)};
-}
-
-struct Device {
-  explicit Device(const char* product) : fw(zelvo::product(product)) { fw.time().setScale(kFrozen); }
-  Bytes ask(int code, Bytes payload) {
-    const sim::Replies r = fw.handle(sim::Request{code, std::move(payload)});
-    return r.empty() ? Bytes{} : r.front().payload;
-  }
-  // The f32 values of a reply from `at` on.
-  std::vector<float> floats(const Bytes& reply, std::size_t at) {
-    std::vector<float> out;
-    for (std::size_t i = at; i + 4 <= reply.size(); i += 4) out.push_back(zelvo::readF32BE(zelvo::ByteView(reply).subspan(i)));
-    return out;
-  }
-  sim::Firmware fw;
-};
+using Device = ztest::FirmwareBench;
 
 // --- thermal ----------------------------------------------------------------------------------------
 
@@ -46,7 +27,7 @@ using namespace sim::thermalcmd;
 
 TEST(SimThermal, ReadsTheDriftingTemperaturePlusTheOffset) {
   Device d("PellorK1TD");
-  auto& th = *d.fw.findModule<sim::ThermalFirmware>();
+  auto& th = d.peripheral<sim::ThermalFirmware>();
   th.setTemperature(1, 0, sim::ThermalSignal{100, 0.5, 0, 0, 0});
   d.fw.time().advance(10);
   EXPECT_EQ(d.floats(d.ask(READ_THERMAL_COUPLE, {1, 0}), 2), (std::vector<float>{105}));
@@ -54,9 +35,7 @@ TEST(SimThermal, ReadsTheDriftingTemperaturePlusTheOffset) {
   EXPECT_EQ(d.floats(d.ask(READ_THERMAL_COUPLE, {1, 0}), 2), (std::vector<float>{106}));
   // Cold-junction compensation off: the firmware takes the written cold junction for the real one.
   th.setColdJunction(1, 25);
-  Bytes written{1, 0};
-  for (auto b : f32(20)) written.push_back(b);
-  EXPECT_EQ(d.ask(WRITE_THERMAL_JUNCTION, written), (Bytes{1, 0, 0}));
+  EXPECT_EQ(d.ask(WRITE_THERMAL_JUNCTION, cat(Bytes{1, 0}, f32(20))), (Bytes{1, 0, 0}));
   EXPECT_EQ(d.floats(d.ask(READ_THERMAL_JUNCTION, {1, 0}), 2), (std::vector<float>{25}));
   EXPECT_EQ(d.ask(SET_THERMAL_JUNCTION_ON, {1, 0, 0}), (Bytes{1, 0, 0}));
   EXPECT_EQ(d.floats(d.ask(READ_THERMAL_JUNCTION, {1, 0}), 2), (std::vector<float>{20}));
@@ -65,7 +44,7 @@ TEST(SimThermal, ReadsTheDriftingTemperaturePlusTheOffset) {
 
 TEST(SimThermal, NoiseStaysWithinItsAmplitude) {
   Device d("TavraT");
-  auto& th = *d.fw.findModule<sim::ThermalFirmware>();
+  auto& th = d.peripheral<sim::ThermalFirmware>();
   th.setTemperature(1, 6, sim::ThermalSignal{50, 0, 0.25, 7, 0});
   bool varied = false;
   for (int i = 0; i < 50; ++i) {
@@ -79,18 +58,14 @@ TEST(SimThermal, NoiseStaysWithinItsAmplitude) {
 
 TEST(SimThermal, SavedOffsetSurvivesARebootAndTheSettingsDoNot) {
   Device d("PellorK1RD");
-  Bytes save{2, 1};
-  for (auto b : f32(1.5)) save.push_back(b);
-  Bytes write{2, 1};
-  for (auto b : f32(-3)) write.push_back(b);
-  EXPECT_EQ(d.ask(SAVE_THERMAL_OFFSET, save), (Bytes{2, 1, 0}));
-  EXPECT_EQ(d.ask(WRITE_THERMAL_OFFSET, write), (Bytes{2, 1, 0}));
+  EXPECT_EQ(d.ask(SAVE_THERMAL_OFFSET, cat(Bytes{2, 1}, f32(1.5))), (Bytes{2, 1, 0}));
+  EXPECT_EQ(d.ask(WRITE_THERMAL_OFFSET, cat(Bytes{2, 1}, f32(-3))), (Bytes{2, 1, 0}));
   EXPECT_EQ(d.ask(SET_THERMAL_TYPE, {2, 1, 1}), (Bytes{2, 1, 0}));
   EXPECT_EQ(d.ask(OPEN_THERMAL, {2}), (Bytes{2, 0}));
   EXPECT_EQ(d.floats(d.ask(READ_THERMAL_OFFSET, {2, 1}), 2), (std::vector<float>{-3}));
   d.ask(kReboot, {});
   EXPECT_EQ(d.floats(d.ask(READ_THERMAL_OFFSET, {2, 1}), 2), (std::vector<float>{1.5}));
-  const sim::ThermalPort p = d.fw.findModule<sim::ThermalFirmware>()->port(2);
+  const sim::ThermalPort p = d.peripheral<sim::ThermalFirmware>().port(2);
   EXPECT_FALSE(p.open);
   EXPECT_EQ(p.channels[1].settings.type, 0);
   EXPECT_EQ(p.channels[1].saved_offset, 1.5);
@@ -107,7 +82,7 @@ class SimThermalReply : public ::testing::TestWithParam<ThermalReply> {};
 TEST_P(SimThermalReply, Answers) {
   const auto& c = GetParam();
   Device d(c.product);
-  d.fw.findModule<sim::ThermalFirmware>()->setOpenCircuit(1, 1, true);
+  d.peripheral<sim::ThermalFirmware>().setOpenCircuit(1, 1, true);
   EXPECT_EQ(d.ask(c.code, c.request), c.reply);
 }
 
@@ -139,7 +114,7 @@ class SimAhrsRotation : public ::testing::TestWithParam<Rotation> {};
 TEST_P(SimAhrsRotation, OrientationIntegratesTheRateWhileStarted) {
   const auto& c = GetParam();
   Device d("AerisR3AH");
-  auto& ahrs = *d.fw.findModule<sim::AhrsFirmware>();
+  auto& ahrs = d.peripheral<sim::AhrsFirmware>();
   EXPECT_EQ(d.ask(AHRS_GET_ESTIMATES, {0, 1}), (Bytes{0, 10}));  // not open
   EXPECT_EQ(d.ask(AHRS_OPEN, {0}), (Bytes{0, 0}));
   EXPECT_TRUE(d.ask(AHRS_START, {0, 0}).empty());  // a stream code: never answered
@@ -173,17 +148,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SimAhrs, KeepsTheFilterSettings) {
   Device d("AerisR3AH");
-  Bytes general{0};
-  for (float v : {9.8f, 0.01f, 0.002f})
-    for (auto b : f32(v)) general.push_back(b);
-  Bytes tau{0};
-  for (float v : {4.5f, 10.0f})
-    for (auto b : f32(v)) tau.push_back(b);
-  EXPECT_EQ(d.ask(AHRS_SET_GNRL, general), (Bytes{0, 0}));
-  EXPECT_EQ(d.ask(AHRS_VQF_SET_TAU, tau), (Bytes{0, 0}));
+  EXPECT_EQ(d.ask(AHRS_SET_GNRL, cat(Bytes{0}, f32(9.8f), f32(0.01f), f32(0.002f))), (Bytes{0, 0}));
+  EXPECT_EQ(d.ask(AHRS_VQF_SET_TAU, cat(Bytes{0}, f32(4.5f), f32(10))), (Bytes{0, 0}));
   EXPECT_EQ(d.ask(AHRS_VQF_SET_TAU, {0, 1}), (Bytes{80}));
   EXPECT_EQ(d.ask(AHRS_OPEN, {1}), (Bytes{1, 11}));
-  const sim::AhrsPort p = d.fw.findModule<sim::AhrsFirmware>()->port(0);
+  const sim::AhrsPort p = d.peripheral<sim::AhrsFirmware>().port(0);
   EXPECT_FLOAT_EQ(p.gravity, 9.8f);
   EXPECT_FLOAT_EQ(p.dt, 0.01f);
   EXPECT_FLOAT_EQ(p.tau_mag, 10.0f);
@@ -195,7 +164,7 @@ using namespace sim::wificmd;
 
 TEST(SimWifiBoard, ChargePinsAndLedsBesideTheDigitalPorts) {
   Device d("AerisR3AOD");  // has digital I/O ports 2 and 3 besides the board's 0 and 1
-  auto& board = *d.fw.findModule<sim::WifiFirmware>();
+  auto& board = d.peripheral<sim::WifiFirmware>();
   board.setPowerGood(true);
   board.setCharging(false);
   EXPECT_EQ(d.ask(READ_AND_GET_DI, {1, 0, 3}), (Bytes{1, 0, 1}));
@@ -209,7 +178,7 @@ TEST(SimWifiBoard, ChargePinsAndLedsBesideTheDigitalPorts) {
 
 TEST(SimWifiBoard, RadioAndSensors) {
   Device d("AerisR3A");
-  auto& board = *d.fw.findModule<sim::WifiFirmware>();
+  auto& board = d.peripheral<sim::WifiFirmware>();
   board.setRssi(-70);
   board.setBoardTemperature(-1);
   board.setAcceleration({1, 2, 65535});

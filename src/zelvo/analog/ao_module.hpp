@@ -89,6 +89,8 @@ class AOModule {
   void checkVolts(double value) const;
   // [port, extra...] -> the status at element 1.
   Op<int> statusOf(Call& call, int cmd, Bytes payload, const char* operation);
+  // [port] -> the generator's byte at element 1 (mode, state); none where the service is inert.
+  Op<std::optional<int>> generatorByte(Call& call, int cmd, int port, const char* operation);
 
   const AOData& data_;
   UnreadStream unread_;

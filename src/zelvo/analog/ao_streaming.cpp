@@ -99,18 +99,19 @@ Op<std::vector<double>> AOModule::getValues(Call& call, int port) {
 
 // --- generator and buffer service ----------------------------------------------------------------
 
-Op<std::optional<int>> AOModule::getMode(Call& call, int port) {
+Op<std::optional<int>> AOModule::generatorByte(Call& call, int cmd, int port, const char* operation) {
   if (data_.generator_ops_inert) co_return std::nullopt;
   checkPort(port);
-  const Bytes r = co_await call.echo(GET_AO_MODE, payloadOf(port));
-  co_return Reply(r, "_AO_getMode").at(kFieldAt);
+  const Bytes r = co_await call.echo(cmd, payloadOf(port));
+  co_return Reply(r, operation).at(kFieldAt);
+}
+
+Op<std::optional<int>> AOModule::getMode(Call& call, int port) {
+  co_return co_await generatorByte(call, GET_AO_MODE, port, "_AO_getMode");
 }
 
 Op<std::optional<int>> AOModule::getState(Call& call, int port) {
-  if (data_.generator_ops_inert) co_return std::nullopt;
-  checkPort(port);
-  const Bytes r = co_await call.echo(GET_AO_STATE, payloadOf(port));
-  co_return Reply(r, "_AO_getState").at(kFieldAt);
+  co_return co_await generatorByte(call, GET_AO_STATE, port, "_AO_getState");
 }
 
 Op<std::optional<std::vector<std::int64_t>>> AOModule::getCounters(Call& call, int port) {

@@ -2,14 +2,18 @@
 // for the operation tables of the module tests.
 #pragma once
 
-#include <cstring>
+#include <functional>
 #include <map>
 #include <ostream>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "as_text.hpp"
 #include "bench.hpp"
+#include "wire_values.hpp"
 #include "zelvo/products/product.hpp"
 
 namespace ztest {
@@ -66,20 +70,62 @@ inline Script tableReplies(std::map<int, Bytes> table) {
   };
 }
 
-// The four big-endian bytes of a single-precision value.
-inline Bytes f32(float v) {
-  std::uint32_t u;
-  static_assert(sizeof u == sizeof v);
-  std::memcpy(&u, &v, sizeof u);
-  return {std::uint8_t(u >> 24), std::uint8_t(u >> 16), std::uint8_t(u >> 8), std::uint8_t(u)};
+// One operation of a product's modules: the replies the peer gives (tableReplies), the result
+// as text, and the requests it sends, in that order.
+using DeviceRun = std::function<zelvo::Op<std::string>(zelvo::Device&, zelvo::Call&)>;
+struct OpCase {
+  const char* name;
+  const char* product;
+  std::map<int, Bytes> replies;
+  DeviceRun run;
+  std::string result;
+  std::vector<Sent> sent;
+};
+inline void PrintTo(const OpCase& c, std::ostream* os) { *os << c.name; }
+
+// Runs the case in one family and checks the result and the requests.
+inline void checkOp(const OpCase& c, bool blocking) {
+  ProductBench t(c.product, tableReplies(c.replies));
+  EXPECT_EQ(runIn(blocking, t.b.dev, 2.0, [&](zelvo::Call& call) { return c.run(t.b.dev, call); }), c.result);
+  EXPECT_EQ(sentOnceArrived(t.b.peer, c.sent.size()), c.sent);
 }
 
-// Byte strings joined: cat({0, 1}, f32(2.5)).
-template <class... B>
-Bytes cat(const B&... parts) {
-  Bytes out;
-  (out.insert(out.end(), parts.begin(), parts.end()), ...);
-  return out;
+// An operation that must raise `error` (its message holding `detail`, when given); `codes_sent`:
+// the requests that go out first (none, a pin-mode query, the request whose reply is too short).
+struct RefusalCase {
+  const char* name;
+  const char* product;
+  std::map<int, Bytes> replies;
+  DeviceRun run;
+  zelvo::Err error;
+  std::vector<int> codes_sent;
+  const char* detail = nullptr;
+};
+inline void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+inline void checkRefused(const RefusalCase& c) {
+  ProductBench t(c.product, tableReplies(c.replies));
+  try {
+    runIn(true, t.b.dev, 2.0, [&](zelvo::Call& call) { return c.run(t.b.dev, call); });
+    ADD_FAILURE() << "accepted";
+  } catch (const zelvo::Error& e) {
+    EXPECT_EQ(e.id(), c.error) << e.what();
+    if (c.detail) {
+      EXPECT_NE(std::string(e.what()).find(c.detail), std::string::npos) << e.what();
+    }
+  }
+  std::vector<int> codes;
+  for (const auto& s : sentOnceArrived(t.b.peer, c.codes_sent.size())) codes.push_back(s.code);
+  EXPECT_EQ(codes, c.codes_sent);
+}
+
+// Test names of the tables: the case's name, and the family where it runs in both.
+template <class P>
+std::string caseName(const P& p) {
+  if constexpr (requires { std::get<1>(p.param); })
+    return std::string(std::get<0>(p.param).name) + (std::get<1>(p.param) ? "_blocking" : "_awaitable");
+  else
+    return p.param.name;
 }
 
 }  // namespace ztest
