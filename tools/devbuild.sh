@@ -17,5 +17,7 @@ cmake --build "$BUILD" -j"${JOBS:-2}"
 mkdir -p "$BUILD/pkg/pyzelvo"
 for f in python/pyzelvo/*.py; do ln -sf "$PWD/$f" "$BUILD/pkg/pyzelvo/"; done
 ln -sf "$PWD/$BUILD"/_core*.so "$BUILD/pkg/pyzelvo/"
-if [ -f "$BUILD/_core.pyi" ]; then ln -sf "$PWD/$BUILD/_core.pyi" "$BUILD/pkg/pyzelvo/"; fi  # the stub snapshot test
+for f in "$BUILD"/*.pyi "$BUILD"/py.typed; do  # the stubs, as an installed package has them
+  if [ -f "$f" ]; then ln -sf "$PWD/$f" "$BUILD/pkg/pyzelvo/"; fi
+done
 echo "ready: PYTHONPATH=$PWD/$BUILD/pkg $PY"

@@ -19,7 +19,10 @@ import atexit as _atexit
 from . import _core
 from . import errors as _errors
 from . import modules as _modules
+from ._blocks import StreamBlock  # noqa: F401  (not in the star export)
+from ._messages import set_message_handler, use_logging  # noqa: F401  (not in the star export)
 from .errors import *  # noqa: F401,F403  (every error and warning class and code constant)
+from .errors import raise_for_status  # noqa: F401  (not in the star export)
 from .modules import *  # noqa: F401,F403  (the module classes)
 
 PKG_NAME = "pyzelvo"

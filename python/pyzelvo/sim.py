@@ -48,7 +48,7 @@ import signal
 import sys
 import threading
 import weakref
-from typing import Optional, Sequence
+from typing import Literal, Optional, Sequence, overload
 
 from . import _core
 
@@ -115,6 +115,14 @@ class Emulator:
         # USB devices are unplugged when the emulator goes, as its TCP devices stop.
         weakref.finalize(self, _stop_all, self._usb)
         _live.add(self)
+
+    @overload
+    def add(self, class_name: str, host: str = ..., wifi_pair: bool = ..., *, port: int = ..., data_port: int = ...,
+            serial: Optional[str] = ..., firmware_version: str = ..., usb: Literal[False] = ...) -> EmulatedDevice: ...
+
+    @overload
+    def add(self, class_name: str, host: str = ..., wifi_pair: bool = ..., *, port: int = ..., data_port: int = ...,
+            serial: Optional[str] = ..., firmware_version: str = ..., usb: Literal[True]) -> EmulatedUsbDevice: ...
 
     def add(
         self,

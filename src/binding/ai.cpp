@@ -52,6 +52,18 @@ struct Result<SampleArray> {
   static nb::object to(const SampleArray& a) { return to(SampleArray{a.rows}); }
 };
 
+// A block with its time base: pyzelvo.StreamBlock(data, first_index, rate, t0).
+template <>
+struct Result<SampleBlock> {
+  static constexpr const char* pyName = "pyzelvo.StreamBlock";
+  static nb::object to(SampleBlock&& b) {
+    const std::uint64_t first = b.rows.first_index;
+    nb::object data = Result<SampleArray>::to(SampleArray{std::move(b.rows)});
+    return nb::module_::import_("pyzelvo._blocks").attr("StreamBlock")(data, first, b.rate, b.t0);
+  }
+  static nb::object to(const SampleBlock& b) { return to(SampleBlock(b)); }
+};
+
 namespace {
 
 using AI = AIModule;
@@ -70,7 +82,7 @@ void requireNumpy() {
     nb::module_::import_("numpy");
   } catch (nb::python_error&) {
     PyErr_Clear();
-    throw nb::import_error("AI_readStreamingArray needs numpy: pip install numpy");
+    throw nb::import_error("the array and block reads need numpy, which is not installed: pip install numpy");
   }
 }
 
@@ -102,6 +114,12 @@ void bindStreamingCommon(nb::handle cls) {
   defOpWith<&readStreamingArray>(cls, "AI_readStreamingArray", array,
                                  "AI_readStreaming as a numpy array (rows x channels, float64), filled straight from "
                                  "the queues.");
+  defOpWith<&AI::readStreamingBlock>(
+      cls, "AI_readStreamingBlock", array,
+      "Up to num_samples consecutive streamed samples with their time base: a StreamBlock with `data`\n"
+      "(numpy rows x channels, float64), `first_index` (the index of its first row in the stream since\n"
+      "AI_startStreaming, dropped samples counted: a drop shows as a jump between blocks), `rate` (the\n"
+      "sampling rate set for the port) and `t0` (time.monotonic() when the stream was started).");
   defCheck<&AI::droppedSamples>(
       cls, "AI_getDroppedSamples", {"port"},
       "Samples of the port dropped so far because its signal queue was full (the application read too slowly).");

@@ -23,6 +23,16 @@ bool isCancellation(const std::exception_ptr& e) {
   }
 }
 
+bool isLibraryError(const std::exception_ptr& e) {
+  try {
+    std::rethrow_exception(e);
+  } catch (const Error&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 // One bridge per event loop: loop -> bridge, weakly keyed by the loop.
 nb::object& bridges() {
   static nb::object* d = new nb::object();  // never freed: looked up until the very end
@@ -56,12 +66,13 @@ LoopBridge::~LoopBridge() {
   // keeps its dict rather than touching Python from an unknown thread.
 }
 
-void LoopBridge::post(std::uint64_t token, std::function<nb::object()> result, std::exception_ptr error) {
+void LoopBridge::post(std::uint64_t token, std::function<nb::object()> result, std::exception_ptr error,
+                      std::string note) {
   bool poke = false;
   {
     std::lock_guard lock(m_);
     if (closed_) return;
-    queue_.push_back(Done{token, std::move(result), std::move(error)});
+    queue_.push_back(Done{token, std::move(result), std::move(error), std::move(note)});
     poke = !signalled_;
     signalled_ = true;
   }
@@ -103,10 +114,14 @@ void LoopBridge::drain() {
     if (fut.is_none() || nb::cast<bool>(fut.attr("done")())) continue;
     try {
       if (d.error) {
-        if (isCancellation(d.error))
+        if (isCancellation(d.error)) {
           fut.attr("cancel")();
-        else
-          fut.attr("set_exception")(exceptionObject(d.error));
+        } else {
+          nb::object exc = exceptionObject(d.error);
+          if (!d.note.empty() && isLibraryError(d.error) && nb::hasattr(exc, "add_note"))
+            exc.attr("add_note")(nb::str(d.note.c_str(), d.note.size()));
+          fut.attr("set_exception")(exc);
+        }
       } else {
         fut.attr("set_result")(d.result());
       }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "binding/errors.hpp"
 #include "binding/pyconv.hpp"
 #include "zelvo/core/call.hpp"
 #include "zelvo/core/op.hpp"
@@ -32,8 +33,9 @@ class LoopBridge {
 
   int fd() const { return fd_; }
   // Any thread, no interpreter lock needed: queues the outcome of the operation `token`.
-  // `result` builds the Python value on the loop thread.
-  void post(std::uint64_t token, std::function<nb::object()> result, std::exception_ptr error);
+  // `result` builds the Python value on the loop thread; a library error gets `note` added.
+  void post(std::uint64_t token, std::function<nb::object()> result, std::exception_ptr error,
+            std::string note = {});
   // Loop thread: remembers the future of a new operation.
   std::uint64_t add(nb::handle future);
   // Loop thread (the eventfd's reader callback): completes the futures of finished operations.
@@ -46,6 +48,7 @@ class LoopBridge {
     std::uint64_t token;
     std::function<nb::object()> result;
     std::exception_ptr error;
+    std::string note;
   };
   int fd_ = -1;
   std::mutex m_;
@@ -87,11 +90,11 @@ class AsyncOp {
 template <class R>
 nb::object makeAwaitable(std::string name, nb::handle owner, std::shared_ptr<Call> call,
                          std::function<Op<R>(Call&)> make) {
-  Starter start = [make = std::move(make)](const std::shared_ptr<LoopBridge>& bridge, std::uint64_t token,
-                                           const std::shared_ptr<Call>& c) {
-    std::function<void(Outcome<R>)> done = [bridge, token](Outcome<R> out) {
+  Starter start = [make = std::move(make), name](const std::shared_ptr<LoopBridge>& bridge, std::uint64_t token,
+                                                 const std::shared_ptr<Call>& c) {
+    std::function<void(Outcome<R>)> done = [bridge, token, c, name](Outcome<R> out) {
       if (out.error) {
-        bridge->post(token, nullptr, out.error);
+        bridge->post(token, nullptr, out.error, operationNote(name, c->device(), c->timeout()));
       } else if constexpr (std::is_void_v<R>) {
         bridge->post(token, [] { return nb::none(); }, nullptr);
       } else {

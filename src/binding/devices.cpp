@@ -101,6 +101,7 @@ void bindBase(Cls& cls, const char* model, const char* disconnect_doc) {
         const bool v = verboseArg(verbose);
         Unlocked release;
         new (self) D(m, v);
+        self->markLive();
       },
       nb::arg("model").none() = model, nb::arg("verbose").none() = true, nb::sig(init_sig.c_str()));
   if (disconnect_doc)
@@ -392,6 +393,32 @@ void bindDevices(nb::module_& m) {
               nb::arg("verbose").none() = true, nb::sig("def close(self, verbose: bool = True) -> None"),
               "Disconnects, ends the receive threads and frees the device; a second close does nothing.\n"
               "OSError when the data logger could not write every row to its file (after closing).")
+          .def("__enter__", [](nb::handle self) { return nb::borrow(self); },
+               nb::sig("def __enter__(self) -> typing.Self"), "with dev: ... closes the device at the end.")
+          .def(
+              "__exit__",
+              [](nb::handle self, nb::handle, nb::handle, nb::handle) {
+                self.attr("close")();
+                return false;
+              },
+              nb::arg("exc_type").none(), nb::arg("exc_value").none(), nb::arg("traceback").none(),
+              nb::sig("def __exit__(self, exc_type: object, exc_value: object, traceback: object) -> bool"),
+              "Closes the device (with the usual printed lines).")
+          .def(
+              "__aenter__",
+              [](nb::handle self) { return nb::module_::import_("asyncio").attr("sleep")(0, self); },
+              nb::sig("def __aenter__(self) -> collections.abc.Coroutine[typing.Any, typing.Any, typing.Self]"),
+              "async with dev: ... closes the device at the end.")
+          .def(
+              "__aexit__",
+              [](nb::handle self, nb::handle, nb::handle, nb::handle) {
+                self.attr("close")();
+                return nb::module_::import_("asyncio").attr("sleep")(0, false);
+              },
+              nb::arg("exc_type").none(), nb::arg("exc_value").none(), nb::arg("traceback").none(),
+              nb::sig("def __aexit__(self, exc_type: object, exc_value: object, traceback: object) -> "
+                      "collections.abc.Coroutine[typing.Any, typing.Any, bool]"),
+              "Closes the device (with the usual printed lines).")
           .def_prop_ro("killed", &Device::killed, "True once the device is closed.")
           .def("_getDeviceName", [](Device& d) { return d.model(); }, "The model text of the device.")
           .def_static(

@@ -2,6 +2,8 @@
 
 #include <nanobind/stl/string.h>
 
+#include <cstdio>
+
 #include "binding/bindings.hpp"
 #include "binding/pyconv.hpp"
 #include "zelvo/core/client.hpp"
@@ -43,13 +45,25 @@ void shutdown() {
 
 }  // namespace
 
+std::string operationNote(const std::string& operation, const Device& device, double timeout) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", timeout);
+  return "in " + operation + " on " + device.model() + " (" + (device.killed() ? "closed" : device.linkState()) +
+         "), timeout " + seconds + " s";
+}
+
+void raiseWithNote(const std::exception_ptr& failure, const std::string& note) {
+  nb::object exc = exceptionObject(failure);  // an exception raised while building it propagates
+  if (nb::hasattr(exc, "add_note")) exc.attr("add_note")(nb::str(note.c_str(), note.size()));
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
+  throw nb::python_error();
+}
+
 nb::object exceptionObject(const std::exception_ptr& p) {
   try {
     std::rethrow_exception(p);
   } catch (const Error& e) {
     return libraryError(e);
-  } catch (const AsyncTimeout& e) {
-    return builtinError(PyExc_TimeoutError, e.what());
   } catch (const ReadTimeout& e) {
     return builtinError(PyExc_TimeoutError, e.what());
   } catch (const Cancelled&) {
@@ -68,7 +82,6 @@ void bindErrors(nb::module_& m) {
     try {
       std::rethrow_exception(p);
     } catch (const Error&) {
-    } catch (const AsyncTimeout&) {
     } catch (const ReadTimeout&) {
     } catch (const Cancelled&) {
     }
@@ -119,8 +132,9 @@ void bindErrors(nb::module_& m) {
     Entered python;
     if (!python) return;
     try {
-      const std::string text = line + "\n";
-      nb::print(nb::str(text.c_str(), text.size()), nb::str(""));
+      // Standard output, or the handler the application set (pyzelvo.set_message_handler).
+      static const nb::handle emit = nb::object(nb::module_::import_("pyzelvo._messages").attr("emit")).release();
+      emit(nb::str(line.c_str(), line.size()));
     } catch (nb::python_error& e) {
       e.discard_as_unraisable("printing a pyzelvo message");
     }
@@ -134,6 +148,14 @@ void bindErrors(nb::module_& m) {
     } catch (nb::python_error& e) {
       e.discard_as_unraisable("emitting a pyzelvo warning");
     }
+  });
+  console::setResourceWarner([](const std::string& msg) {
+    if (!interpreter::alive()) return;
+    Entered python;
+    if (!python) return;
+    nb::error_scope keep;  // a destructor may run while an exception is on its way
+    if (PyErr_WarnEx(PyExc_ResourceWarning, msg.c_str(), 1) != 0)
+      nb::python_error().discard_as_unraisable("warning of an unclosed pyzelvo device");
   });
   console::setUnlocker([](const std::function<void()>& f) {
     if (interpreter::alive() && PyGILState_Check()) {

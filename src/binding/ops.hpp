@@ -165,19 +165,24 @@ void defBlockingImpl(nb::handle cls, const std::string& name, const OpSignature<
   const auto precheck = sig.precheck;
   nb::object f;
   if (sig.timeout) {
-    auto fn = [names, precheck](Device& self, HandleAt<I>... h, nb::handle timeout) -> nb::object {
+    auto fn = [names, precheck, name](Device& self, HandleAt<I>... h, nb::handle timeout) -> nb::object {
       if (precheck) precheck();
-      Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
-      return runBlocking<OpT>(self, Arg<double>::from(timeout, "timeout"), args);
+      const double t = noting(name, self, DEFAULT_TIMEOUT, [&] { return Arg<double>::from(timeout, "timeout"); });
+      return noting(name, self, t, [&] {
+        Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
+        return runBlocking<OpT>(self, t, args);
+      });
     };
     f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(),
                          argOf(sig.names[I], sig.defaults[I])..., nb::arg("timeout").none() = DEFAULT_TIMEOUT,
                          nb::sig(text.c_str()), doc);
   } else {
-    auto fn = [names, precheck](Device& self, HandleAt<I>... h) -> nb::object {
+    auto fn = [names, precheck, name](Device& self, HandleAt<I>... h) -> nb::object {
       if (precheck) precheck();
-      Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
-      return runBlocking<OpT>(self, DEFAULT_TIMEOUT, args);
+      return noting(name, self, DEFAULT_TIMEOUT, [&] {
+        Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
+        return runBlocking<OpT>(self, DEFAULT_TIMEOUT, args);
+      });
     };
     f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(),
                          argOf(sig.names[I], sig.defaults[I])..., nb::sig(text.c_str()), doc);
@@ -196,9 +201,11 @@ void defAwaitableImpl(nb::handle cls, const std::string& name, const OpSignature
   const auto precheck = sig.precheck;
   auto fn = [names, name, precheck](nb::handle self_obj, HandleAt<I>... h) -> nb::object {
     if (precheck) precheck();
-    Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
     Device& self = nb::cast<Device&>(self_obj);
-    return startAwaitable<OpT>(name, self_obj, Call::awaitable(self), std::move(args));
+    return noting(name, self, PACKET_TIMEOUT, [&] {
+      Args args = convertArgs<Args>(names, std::index_sequence<I...>{}, {h...});
+      return startAwaitable<OpT>(name, self_obj, Call::awaitable(self), std::move(args));
+    });
   };
   nb::object f = nb::cpp_function(fn, nb::scope(cls), nb::name(name.c_str()), nb::is_method(),
                                   argOf(sig.names[I], sig.defaults[I])..., nb::sig(text.c_str()), doc);

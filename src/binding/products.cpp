@@ -3,7 +3,9 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
+#include <map>
 #include <optional>
+#include <set>
 
 #include "binding/bindings.hpp"
 #include "binding/errors.hpp"
@@ -67,11 +69,35 @@ void exportSlice(nb::dict& d, const char* member, const std::optional<T>& slice)
   if (slice) exportFields(d, member, *slice);
 }
 
+// Which members each module adds (its binder's operations and its construction data), for the API
+// reference: the names a module defines on a product class are that module's, whatever their prefix.
+std::map<std::string, std::set<std::string>>& moduleMembers() {
+  static std::map<std::string, std::set<std::string>> members;
+  return members;
+}
+std::set<std::string> ownNames(nb::handle cls) {
+  std::set<std::string> names;
+  for (nb::handle key : nb::borrow<nb::object>(cls.attr("__dict__")).attr("keys")()) names.insert(nb::cast<std::string>(key));
+  return names;
+}
+void recordMembers(const char* module, const std::set<std::string>& before, const std::set<std::string>& after) {
+  auto& mine = moduleMembers()[module];
+  for (const auto& name : after)
+    if (!before.contains(name)) mine.insert(name);
+}
+
 // The construction data of a product: the slices of the modules it lists.
 nb::dict constructionData(const ProductSpec& p) {
   nb::dict d;
 #define ZELVO_MODULE(Id, Name, Data, Library, Binder, Firmware) \
-  if (p.has(ModuleId::Id)) exportSlice(d, #Data, p.Data);
+  if (p.has(ModuleId::Id)) {                                        \
+    nb::dict slice;                                                 \
+    exportSlice(slice, #Data, p.Data);                              \
+    for (auto [key, value] : slice) {                               \
+      d[key] = value;                                               \
+      moduleMembers()[Name].insert(nb::cast<std::string>(key));     \
+    }                                                               \
+  }
 #include "zelvo/catalogue/module_list.def"
 #undef ZELVO_MODULE
   return d;
@@ -101,11 +127,16 @@ void bindProduct(nb::module_& m, const char* name) {
                        const bool v = Arg<bool>::from(verbose, "verbose");
                        Unlocked release;
                        new (self) P(v);
+                       self->markLive();
                      },
                      nb::arg("verbose").none() = true, nb::sig("def __init__(self, verbose: bool = True) -> None"),
                      "Prints 'Opened handle (<model>)' when verbose.");
 #define ZELVO_MODULE(Id, Name, Data, Library, Binder, Firmware) \
-  if (spec.has(ModuleId::Id)) Binder(cls);
+  if (spec.has(ModuleId::Id)) {                                     \
+    const auto before = ownNames(cls);                              \
+    Binder(cls);                                                    \
+    recordMembers(Name, before, ownNames(cls));                     \
+  }
 #include "zelvo/catalogue/module_list.def"
 #undef ZELVO_MODULE
   addConstructionData(cls, spec);  // after the modules: their live state wins (see there)
@@ -141,6 +172,13 @@ void bindProducts(nb::module_& m) {
   nb::list all;
   for (ModuleId id : allModules()) all.append(moduleClassName(id));
   m.attr("_MODULE_CLASSES") = all;
+  nb::dict members;
+  for (const auto& [module, names] : moduleMembers()) {
+    nb::list l;
+    for (const auto& name : names) l.append(name.c_str());
+    members[module.c_str()] = l;
+  }
+  m.attr("_MODULE_MEMBERS") = members;
 }
 
 }  // namespace zelvo::py

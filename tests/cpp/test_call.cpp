@@ -31,7 +31,7 @@ class Echo : public ::testing::TestWithParam<bool> {
         EXPECT_EQ(e.id(), zelvo::Err::ReceivePacketTimeoutError);
       }
     } else {
-      EXPECT_THROW(ztest::echoIn(false, dev, code, {1}, timeout), zelvo::AsyncTimeout);
+      EXPECT_THROW(ztest::echoIn(false, dev, code, {1}, timeout), zelvo::Error);
     }
   }
 };

@@ -258,7 +258,7 @@ def test_the_array_form_without_numpy_refuses_before_taking_samples(scripted, mo
     dev.AI_open(0)
     stream(dev, *[[i] * 8 for i in range(3)])
     monkeypatch.setitem(sys.modules, "numpy", None)  # as if numpy were not installed
-    with pytest.raises(ImportError, match="needs numpy"):
+    with pytest.raises(ImportError, match="need numpy"):
         if awaitable:
             asyncio.run(dev.AI_readStreamingArray_async(0, 3))
         else:
@@ -281,6 +281,27 @@ def test_overflow_warns_once_per_burst_and_counts_the_dropped_samples(scripted):
     with pytest.raises(z.AIPortNotAvaliableError):  # the port is checked as by the reads
         dev.AI_getDroppedSamples(5)
     assert dev.ai_signal_queue_list[0].qsize() == 1000000
+
+
+def test_the_block_read_gives_each_row_its_index_and_the_time_base(scripted):
+    pytest.importorskip("numpy")
+    dev, _ = scripted("TavraA", {SET_RATE: b"\x00\x00"})
+    assert dev.AI_open(0) == 0 and dev.AI_setSamplingRate(0, 20000) == 0
+    before = time.monotonic()
+    assert dev.AI_startStreaming(0) == 0
+    chunk = bytes([0, 0]) + counts(*[1] * 8 * 2000)
+    with pytest.warns(z.AIQueueOverflowWarning):
+        for _ in range(501):  # 1 002 000 rows into a queue of 1 000 000: the last 2000 are dropped
+            dev._putToDataPool(START_AI_STREAMING, chunk)
+        dev._putToDataPool(START_AI_STREAMING, chunk)  # dropped too
+    first = dev.AI_readStreamingBlock(0, 600000)
+    assert (first.first_index, first.data.shape, first.rate) == (0, (600000, 8), 20000)
+    assert before <= first.t0 <= time.monotonic()
+    assert dev.AI_readStreamingBlock(0, 10**7).first_index == 600000
+    dev._putToDataPool(START_AI_STREAMING, chunk)  # after 4000 dropped rows: the index jumps
+    after = dev.AI_readStreamingBlock(0, 10**7)
+    assert (after.first_index, len(after.data)) == (1004000, 2000)
+    assert after.times()[0] == pytest.approx(after.t0 + 1004000 / 20000)
 
 
 async def test_the_awaitable_read_does_not_block_the_loop(scripted):

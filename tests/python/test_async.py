@@ -71,7 +71,8 @@ async def test_no_reply_raises_the_builtin_timeout_after_three_attempts_and_a_la
     start = time.monotonic()
     with pytest.raises(TimeoutError) as info:
         await dev.Sys_getSerialNumber_async()
-    assert not isinstance(info.value, z.Error)
+    assert isinstance(info.value, z.ReceivePacketTimeoutError)  # the library's error, also a TimeoutError
+    assert info.value.__notes__ == ["in Sys_getSerialNumber_async on Tavra-A (connected to 127.0.0.1), timeout 5 s"]
     assert 4.9 <= time.monotonic() - start < 8
     assert emu_dev.request_count(GET_SERIAL_NUMBER) == 3
 

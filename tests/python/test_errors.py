@@ -1,5 +1,7 @@
 """Error and warning classes, their texts, and the firmware status mapping."""
 
+import logging
+import os
 import pickle
 import warnings
 
@@ -112,3 +114,68 @@ def test_checkFirmwareError_ok_and_printGenericError(capsys):
     pyzelvo.printGenericError(ValueError("bad value"))
     assert capsys.readouterr().out == (
         "ReceivePacketTimeoutError: Error -8004: Receive packet timeout.\nValueError: bad value\n")
+
+
+@pytest.mark.parametrize("name, base", [
+    ("ReceivePacketTimeoutError", TimeoutError),
+    ("USBConnectionError", ConnectionError), ("NetworkConnectionError", ConnectionError),
+    ("NetworkConnectionLostError", ConnectionError),
+    ("InputTypeNotCorrectError", TypeError), ("InputTypeNotConsistentError", TypeError),
+    ("InputDataNotInRangeError", ValueError), ("AIPortNotAvaliableError", ValueError),
+    ("AIRateNotVaildError", ValueError), ("PinsNotExistError", ValueError), ("SPIDataLengthExceedMaxError", ValueError),
+    ("TVSTPortNotAvaliable", ValueError),
+])
+def test_errors_are_also_the_standard_exceptions_users_catch(name, base):
+    cls = getattr(pyzelvo, name)
+    assert issubclass(cls, Error) and issubclass(cls, base)
+    err = cls()
+    assert str(err) == f"Error {err.code}: {err.msg}" and err.args[:2] == (err.code, err.msg)
+    assert type(pickle.loads(pickle.dumps(err))) is cls
+
+
+@pytest.mark.parametrize("name", ["APINotSupportError", "FirmwarePinIndexError", "FirmwareRTCError"])
+def test_errors_that_are_not_about_an_argument_keep_only_their_own_base(name):
+    cls = getattr(pyzelvo, name)
+    assert not issubclass(cls, (ValueError, TypeError, OSError))
+
+
+@pytest.mark.parametrize("code, raised", [(-7004, "FirmwareRTCError"), (-8004, "ReceivePacketTimeoutError"),
+                                          (-7028, "FirmwareOtherError"), (-54321, "Error")])
+def test_raise_for_status_maps_a_returned_code_back_to_its_exception(code, raised):
+    with pytest.raises(getattr(pyzelvo, raised)) as info:
+        pyzelvo.raise_for_status(code)
+    assert info.value.code == code
+    assert pyzelvo.raise_for_status(0) == 0 and pyzelvo.raise_for_status(3) == 3
+    with pytest.raises(pyzelvo.InputTypeNotCorrectError):
+        pyzelvo.raise_for_status("-7004")
+
+
+def test_a_warning_points_at_the_callers_line_and_routes_its_stack(capsys):
+    lines = []
+    pyzelvo.set_message_handler(lines.append)
+    try:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            pyzelvo.AIQueueOverflowWarning()
+    finally:
+        pyzelvo.set_message_handler(None)
+    assert caught[0].filename == __file__
+    assert capsys.readouterr().out == "" and "test_a_warning_points_at_the_callers_line" in lines[0]
+    assert "pyzelvo" + os.sep not in lines[0]  # none of the library's own frames
+
+
+def test_printed_lines_can_go_to_a_handler_or_to_logging(caplog):
+    lines = []
+    pyzelvo.set_message_handler(lines.append)
+    try:
+        pyzelvo.TavraA().close()
+        logger = pyzelvo.use_logging()
+        with caplog.at_level(logging.INFO, logger="pyzelvo"):
+            pyzelvo.PellorK1D().close()
+    finally:
+        pyzelvo.set_message_handler(None)
+    assert lines == ["Opened handle (Tavra-A)", "Closed handle (Tavra-A)"]
+    assert logger.name == "pyzelvo"
+    assert [r.getMessage() for r in caplog.records] == ["Opened handle (Pellor-K1-D)", "Closed handle (Pellor-K1-D)"]
+    with pytest.raises(TypeError):
+        pyzelvo.set_message_handler("print")

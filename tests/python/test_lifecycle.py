@@ -6,6 +6,7 @@ import socket
 import subprocess
 import sys
 import time
+import warnings
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
@@ -76,6 +77,29 @@ def test_usb_and_broadcast_messages(capsys):
     assert lines(capsys) == ["Opened handle (Pellor-K1-D)", "Closed handle (Pellor-K1-D)",
                              "Opened handle (Device finder)", "Binded Device finder", "Disconnected Device finder",
                              "Closed handle (Device finder)"]
+
+
+async def test_with_and_async_with_close_the_device(emu, capsys):
+    target = emu.add("TavraA")
+    with z.TavraA() as dev:
+        connect(dev, target)
+    async with z.TavraA() as adev:
+        connect(adev, target)
+        assert await adev.Sys_getSerialNumber_async() == target.serial_number
+    assert dev.killed and adev.killed
+    assert lines(capsys) == ["Opened handle (Tavra-A)", "Connected to 127.0.0.1 (Tavra-A)",
+                             "Disconnected from 127.0.0.1 (Tavra-A)", "Closed handle (Tavra-A)"] * 2
+
+
+def test_a_device_collected_while_connected_says_so_when_warnings_are_on(emu):
+    target = emu.add("TavraA")
+    dev = connect(z.TavraA(verbose=False), target)
+    with pytest.warns(ResourceWarning, match=r"unclosed Tavra-A device \(connected to 127\.0\.0\.1\)"):
+        del dev
+        gc.collect()
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        z.TavraA(verbose=False).close(verbose=False)  # closed, or never connected: nothing to say
 
 
 def test_connect_after_close_raises_a_clear_error(emu):

@@ -35,7 +35,7 @@ def test_a_dead_link_ends_waiting_calls_and_a_later_connect_reconnects(attach, p
             call.result(timeout=5)
         assert read.result(timeout=5) == []
         assert time.monotonic() - start < 2  # not the 30 s the calls would wait
-    assert not dev.connect_status_cmd and "not connected" in repr(dev)
+    assert not dev.connect_status_cmd and "link lost" in repr(dev)
     connect(dev, target)  # connects afresh instead of doing nothing
     assert dev.Sys_getSerialNumber() == target.serial_number
 

@@ -64,3 +64,16 @@ def test_generated_stub_matches_the_reference():
         diff = difflib.unified_diff(want.splitlines(), got.splitlines(), "reference", "generated", lineterm="", n=1)
         pytest.fail("the module's surface changed (refresh the reference if intended, see the module docstring):\n"
                     + "\n".join(list(diff)[:200]))
+
+
+def test_the_package_ships_stubs_for_everything_python_makes():
+    folder = Path(pyzelvo.__file__).parent
+    assert (folder / "py.typed").exists()
+    sim_stub = (folder / "sim.pyi").read_text()
+    tree = ast.parse(sim_stub)  # a valid stub
+    classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+    members = {getattr(n, "name", None) for n in classes["EmulatedDevice"].body}
+    assert {"host", "port", "clock", "force_status"} <= members
+    assert "usb: Literal[True]) -> EmulatedUsbDevice" in sim_stub  # add() returns the class usb says
+    assert "class ReceivePacketTimeoutError(Error, TimeoutError)" in (folder / "errors.pyi").read_text()
+    assert "raise_for_status" in (folder / "__init__.pyi").read_text()

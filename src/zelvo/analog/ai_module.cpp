@@ -276,6 +276,12 @@ Op<int> AIModule::openStreaming(Call& call, int port) {
 Op<int> AIModule::startStreaming(Call& call, int port) {
   port = wirePort(port);
   checkPort(port);
+  // The stream's rows count from 0 again, from now.
+  for (const auto& q : queuesOf(port)) q->restartIndex();
+  {
+    std::lock_guard lock(m_);
+    stream_t0_[port] = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+  }
   call.sendOnly(strm_cmd_, payloadOf(port));
   co_return 0;
 }
@@ -314,7 +320,12 @@ Op<int> AIModule::setSamplingRate(Call& call, int port, double sampling_rate) {
   Bytes payload = payloadOf(port);
   appendF32BE(payload, sampling_rate);
   const Bytes r = co_await call.echo(SET_AI_SAMPLING_RATE, std::move(payload));
-  co_return Reply(r, "AI_setSamplingRate").status(1);
+  const int status = Reply(r, "AI_setSamplingRate").status(1);
+  if (status == 0) {
+    std::lock_guard lock(m_);
+    rates_[port] = sampling_rate;
+  }
+  co_return status;
 }
 
 Op<std::vector<double>> AIModule::readOnDemand(Call& call, int port) {
@@ -340,6 +351,20 @@ Op<std::vector<double>> AIModule::readOnDemand(Call& call, int port) {
 }
 
 Op<SampleRows> AIModule::readStreaming(Call& call, int port, std::int64_t num_samples, double delay) {
+  return readRows(call, port, num_samples, delay, false);
+}
+
+Op<SampleBlock> AIModule::readStreamingBlock(Call& call, int port, std::int64_t num_samples, double delay) {
+  SampleBlock block;
+  block.rows = co_await readRows(call, port, num_samples, delay, true);
+  const int wire = data_.samples_24bit ? port : wirePort(port);
+  std::lock_guard lock(m_);
+  if (auto r = rates_.find(wire); r != rates_.end()) block.rate = r->second;
+  if (auto t = stream_t0_.find(wire); t != stream_t0_.end()) block.t0 = t->second;
+  co_return block;
+}
+
+Op<SampleRows> AIModule::readRows(Call& call, int port, std::int64_t num_samples, double delay, bool contiguous) {
   dev_.requireOpen();
   if (!data_.samples_24bit) port = wirePort(port);
   checkPort(port);
@@ -355,11 +380,19 @@ Op<SampleRows> AIModule::readStreaming(Call& call, int port, std::int64_t num_sa
     const TimePoint until = dev_.receiving() && !dev_.killed() ? deadline : Clock::now();
     co_await WaitFor<Unit, SampleQueue::AtLeast>(call.waitMode(), enough, until, dev_.connectionError());
   }
-  // Rows are taken together from the chip selects of the port, so one reader at a time.
+  co_return takeRows(queues, want, contiguous);
+}
+
+SampleRows AIModule::takeRows(const std::vector<std::shared_ptr<SampleQueue>>& queues, std::size_t want,
+                              bool contiguous) {
+  SampleRows out;
+  // Rows are taken together from the chip selects of the port, so one reader at a time; as many
+  // as every queue can give in one take, so that no queue gives rows the others cannot match.
   std::lock_guard lock(read_m_);
   std::size_t n = want;
-  for (const auto& q : queues) n = std::min(n, q->size());
-  if (n == 0) co_return out;
+  for (const auto& q : queues) n = std::min(n, q->frontRun(contiguous));
+  if (n == 0) return out;
+  out.first_index = queues.front()->frontIndex();
   std::vector<std::vector<double>> parts(queues.size());
   std::vector<std::size_t> widths(queues.size(), 0);
   for (std::size_t k = 0; k < queues.size(); ++k) {
@@ -368,7 +401,7 @@ Op<SampleRows> AIModule::readStreaming(Call& call, int port, std::int64_t num_sa
       widths[k] = static_cast<std::size_t>(width);
       parts[k].insert(parts[k].end(), values, values + rows * static_cast<std::size_t>(width));
     };
-    n = std::min(n, queues[k]->take(n, visit));
+    queues[k]->take(n, visit, contiguous);
   }
   std::size_t width = 0;
   for (auto w : widths) width += w;
@@ -384,7 +417,7 @@ Op<SampleRows> AIModule::readStreaming(Call& call, int port, std::int64_t num_sa
         out.values.insert(out.values.end(), parts[k].begin() + static_cast<std::ptrdiff_t>(row * widths[k]),
                           parts[k].begin() + static_cast<std::ptrdiff_t>((row + 1) * widths[k]));
   }
-  co_return out;
+  return out;
 }
 
 Op<int> AIModule::enableChannel(Call& call, int port, int channel) {

@@ -41,7 +41,17 @@ inline constexpr double kReadStreamingDelay = 0.005;
 struct SampleRows {
   std::size_t rows = 0;
   std::size_t width = 0;
-  std::vector<double> values;  // rows * width
+  std::vector<double> values;    // rows * width
+  std::uint64_t first_index = 0;  // index of the first row in its stream (dropped rows counted)
+};
+
+// Streamed samples with their time base: consecutive rows (a read stops where rows were dropped),
+// the index of the first one since AI_startStreaming, the sampling rate set for the port and when
+// the stream was started (host monotonic seconds).
+struct SampleBlock {
+  SampleRows rows;
+  double rate = 0;
+  double t0 = 0;
 };
 
 class AIModule {
@@ -61,6 +71,7 @@ class AIModule {
   // Data.
   Op<std::vector<double>> readOnDemand(Call& call, int port);
   Op<SampleRows> readStreaming(Call& call, int port, std::int64_t num_samples, double delay);
+  Op<SampleBlock> readStreamingBlock(Call& call, int port, std::int64_t num_samples, double delay);
   Op<int> enableChannel(Call& call, int port, int channel);
   Op<int> enableCS(Call& call, int slot, std::vector<std::int64_t> chip_select);
   Op<int> setTriggerMode(Call& call, int port, int mode);
@@ -104,6 +115,9 @@ class AIModule {
   // The queue indices of a port, one per chip select of its list, in order; and their queues.
   std::vector<std::size_t> indicesOf(int port) const;
   std::vector<std::shared_ptr<SampleQueue>> queuesOf(int port) const;
+  // Waits for the rows and takes them; `contiguous` stops at a gap left by dropped rows.
+  Op<SampleRows> readRows(Call& call, int port, std::int64_t num_samples, double delay, bool contiguous);
+  SampleRows takeRows(const std::vector<std::shared_ptr<SampleQueue>>& queues, std::size_t want, bool contiguous);
   void convertInto(std::size_t index, ByteView stored);
   void onStream(std::size_t index, ByteView stored);
   void drainRaw();
@@ -122,6 +136,10 @@ class AIModule {
   mutable std::mutex m_;  // chip-select lists; open/convert ordering
   std::mutex read_m_;     // one streaming read at a time: rows are taken across chip selects
   std::map<int, std::vector<int>> chip_selects_;
+  // Per port: the sampling rate the device accepted, and when the latest stream was started
+  // (host monotonic seconds).
+  std::map<int, double> rates_;
+  std::map<int, double> stream_t0_;
   std::vector<StreamKey> keys_;                         // data queue keys, by queue index
   std::vector<std::shared_ptr<SampleQueue>> signal_;    // by queue index
 };

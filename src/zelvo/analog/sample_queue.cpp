@@ -40,10 +40,13 @@ std::size_t SampleQueue::push(int width, std::size_t rows, const std::function<v
       fill(scratch.data());
       std::size_t done = 0;
       while (done < kept) {
+        // A chunk holds rows of one width with consecutive indices.
         if (chunks_.empty() || chunks_.back().width != width ||
-            chunks_.back().rows == chunks_.back().capacityRows()) {
+            chunks_.back().rows == chunks_.back().capacityRows() ||
+            chunks_.back().first_index + chunks_.back().rows != next_index_ + done) {
           Chunk c;
           c.width = width;
+          c.first_index = next_index_ + done;
           const std::size_t size = std::max(kChunkRows, kept - done) * w;
           if (!spare_.empty() && spare_.back().size() >= size) {
             c.values = std::move(spare_.back());
@@ -62,6 +65,7 @@ std::size_t SampleQueue::push(int width, std::size_t rows, const std::function<v
       rows_ += kept;
       waiting_.collectReady(rows_, wake);
     }
+    next_index_ += rows;  // the dropped rows take their indices too
   }
   CountWaiters::resume(wake);
   return kept;
@@ -87,23 +91,54 @@ int SampleQueue::frontWidth() const {
   return chunks_.empty() ? 0 : chunks_.front().width;
 }
 
-std::size_t SampleQueue::take(std::size_t n, const std::function<void(int, const double*, std::size_t)>& visit) {
+std::uint64_t SampleQueue::frontIndex() const {
+  std::lock_guard lock(m_);
+  for (const Chunk& c : chunks_)
+    if (c.head < c.rows) return c.first_index + c.head;
+  return next_index_;
+}
+
+std::size_t SampleQueue::frontRun(bool contiguous) const {
+  std::lock_guard lock(m_);
+  std::size_t run = 0;
+  if (chunks_.empty()) return 0;
+  const int width = chunks_.front().width;
+  std::uint64_t expected = chunks_.front().first_index + chunks_.front().head;
+  for (const Chunk& c : chunks_) {
+    if (c.width != width || (contiguous && c.head < c.rows && c.first_index + c.head != expected)) break;
+    run += c.rows - c.head;
+    expected = c.first_index + c.rows;
+  }
+  return run;
+}
+
+void SampleQueue::restartIndex() {
+  std::lock_guard lock(m_);
+  next_index_ = 0;
+}
+
+std::size_t SampleQueue::take(std::size_t n, const std::function<void(int, const double*, std::size_t)>& visit,
+                              bool contiguous) {
   std::lock_guard lock(m_);
   std::size_t taken = 0;
   const int first_width = chunks_.empty() ? 0 : chunks_.front().width;
+  std::uint64_t expected = chunks_.empty() ? 0 : chunks_.front().first_index + chunks_.front().head;
   while (taken < n && !chunks_.empty()) {
     Chunk& c = chunks_.front();
     if (c.width != first_width) break;
+    if (contiguous && c.head < c.rows && c.first_index + c.head != expected) break;
     const std::size_t k = std::min(n - taken, c.rows - c.head);
     if (k > 0) visit(c.width, c.values.data() + c.head * static_cast<std::size_t>(c.width), k);
     c.head += k;
     taken += k;
+    expected += k;
     if (c.head < c.rows) break;
     if (c.rows == c.capacityRows() || chunks_.size() > 1) {
       if (spare_.size() < kSpareChunks) spare_.push_back(std::move(c.values));
       chunks_.pop_front();
     } else {
       c.head = c.rows = 0;  // the producer's current chunk: reuse it from the start
+      c.first_index = next_index_;
       break;
     }
   }

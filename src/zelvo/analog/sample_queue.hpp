@@ -2,6 +2,9 @@
 // filled by a receive thread a packet at a time and drained by readers in bulk. Rows live in
 // chunks of contiguous doubles, so a packet costs one append and a read can copy straight into a
 // list or an array. When the queue is full the newest rows are dropped and counted.
+//
+// Every row has its index in the stream (0 for the first row after restartIndex()); dropped rows
+// take their indices too, so a drop shows as a jump of the index.
 #pragma once
 
 #include <cstdint>
@@ -33,10 +36,19 @@ class SampleQueue {
 
   // Width of the oldest row (0 when empty).
   int frontWidth() const;
+  // Stream index of the oldest row (of the next row to arrive when empty).
+  std::uint64_t frontIndex() const;
+  // How many rows one take could remove now (of the oldest row's width; with `contiguous`, also
+  // with consecutive indices).
+  std::size_t frontRun(bool contiguous) const;
+  // The next row to arrive is row 0 of a new stream (rows still queued keep their indices).
+  void restartIndex();
   // Removes up to n rows in order, handing each run of rows to visit(width, values, rows). Stops
   // at the first row whose width differs from the oldest row's (it stays for the next take), so
-  // what one take returns is always rectangular.
-  std::size_t take(std::size_t n, const std::function<void(int width, const double* values, std::size_t rows)>& visit);
+  // what one take returns is always rectangular; with `contiguous`, also where rows were dropped,
+  // so that the rows taken have consecutive indices.
+  std::size_t take(std::size_t n, const std::function<void(int width, const double* values, std::size_t rows)>& visit,
+                   bool contiguous = false);
   void clear();
   // Ends every wait for rows now, whatever is queued (the link went down, the device closed).
   void wakeReaders();
@@ -53,8 +65,9 @@ class SampleQueue {
  private:
   struct Chunk {
     int width;
-    std::size_t head = 0;  // first unread row
-    std::size_t rows = 0;  // rows written
+    std::uint64_t first_index = 0;  // stream index of row 0 of the chunk
+    std::size_t head = 0;           // first unread row
+    std::size_t rows = 0;           // rows written
     std::vector<double> values;
     std::size_t capacityRows() const { return values.size() / static_cast<std::size_t>(width); }
   };
@@ -63,6 +76,7 @@ class SampleQueue {
   std::size_t rows_ = 0;
   const std::size_t capacity_;
   std::uint64_t dropped_ = 0;
+  std::uint64_t next_index_ = 0;  // stream index of the next row to arrive
   bool overflowing_ = false;
   bool overflow_started_ = false;
   CountWaiters waiting_;

@@ -27,10 +27,7 @@ void Call::setNumRetries(int n) { num_retries_ = std::min(n, kMaxSends); }
 
 void Call::start() { deadline_ = deadlineAfter(timeout_); }
 
-void Call::throwTimeout() const {
-  if (mode_.blocking) throw Error(Err::ReceivePacketTimeoutError);
-  throw AsyncTimeout();
-}
+void Call::throwTimeout() const { throw Error(Err::ReceivePacketTimeoutError); }
 
 double attemptWait(double timeout, int num_retries) {
   if (num_retries <= 0) return 0;

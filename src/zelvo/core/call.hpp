@@ -60,7 +60,7 @@ class Call {
   // min(RETRY_TIMEOUT, timeout / numRetries()), then a last wait until the time-out ends; one that
   // acts on every copy goes out once and waits the whole time-out. Only a reply to one of this
   // request's sends, repeating its echo, is taken. Out of time: ReceivePacketTimeoutError
-  // (blocking) or AsyncTimeout.
+  // (in both families; in Python it is also a TimeoutError).
   Op<Bytes> echo(int cmd, Bytes payload);
   Op<Bytes> echo(CommandRule rule, Bytes payload);
   // One send and a wait until the time-out ends; nullopt when no reply came in time.
@@ -75,7 +75,7 @@ class Call {
   Op<std::set<Bytes>> broadcast(int cmd, Bytes payload, double collect_seconds = PACKET_TIMEOUT);
   Op<void> sleep(double seconds);
 
-  // The family's time-out failure.
+  // The time-out failure: ReceivePacketTimeoutError, in both families.
   [[noreturn]] void throwTimeout() const;
 
   Call(Device& dev, bool blocking, double timeout);

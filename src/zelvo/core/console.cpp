@@ -12,6 +12,7 @@ struct Hooks {
   PrintFn print;
   WarnFn warn;
   UnlockFn unlock;
+  ResourceWarnFn resource;
   std::atomic<bool> silenced{false};
 };
 
@@ -44,6 +45,11 @@ void setUnlocker(UnlockFn fn) {
   hooks().unlock = std::move(fn);
 }
 
+void setResourceWarner(ResourceWarnFn fn) {
+  std::lock_guard lock(hooks().m);
+  hooks().resource = std::move(fn);
+}
+
 void silence() {
   Hooks& h = hooks();
   std::lock_guard lock(h.m);
@@ -51,6 +57,7 @@ void silence() {
   h.print = nullptr;
   h.warn = nullptr;
   h.unlock = nullptr;
+  h.resource = nullptr;
 }
 
 void print(const std::string& line) {
@@ -76,6 +83,11 @@ void warn(Err kind, const std::string& msg) {
 }
 
 void warn(Err kind) { warn(kind, errorInfo(kind).message); }
+
+void resourceWarning(const std::string& msg) {
+  if (hooks().silenced) return;
+  if (auto fn = copyHook(&Hooks::resource)) fn(msg);
+}
 
 void withoutInterpreterLock(const std::function<void()>& f) {
   if (auto fn = copyHook(&Hooks::unlock))

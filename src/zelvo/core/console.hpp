@@ -13,10 +13,12 @@ namespace zelvo::console {
 using PrintFn = std::function<void(const std::string&)>;
 using WarnFn = std::function<void(Err kind, const std::string& msg)>;
 using UnlockFn = std::function<void(const std::function<void()>&)>;
+using ResourceWarnFn = std::function<void(const std::string& msg)>;
 
 void setPrinter(PrintFn fn);
 void setWarner(WarnFn fn);
 void setUnlocker(UnlockFn fn);
+void setResourceWarner(ResourceWarnFn fn);
 // After this no hook is called again (the interpreter is going away); output goes nowhere.
 void silence();
 
@@ -28,6 +30,9 @@ void printGenericError(const Error& e);
 // Emits a ZelvoWarning of this kind (printed stack and host warning).
 void warn(Err kind, const std::string& msg);
 void warn(Err kind);
+// A resource left open (a device collected while connected): the host's ResourceWarning, which is
+// silent unless the application turns warnings on. Nothing without the binding.
+void resourceWarning(const std::string& msg);
 // Runs f; when the calling thread holds the interpreter lock it is released meanwhile.
 void withoutInterpreterLock(const std::function<void()>& f);
 

@@ -49,11 +49,12 @@ Channel::ReadProblem usbProblem(const ReadResult& r) {
 // --- Device --------------------------------------------------------------------------------------
 
 Device::Device(std::string model, bool verbose) : model_(std::move(model)) {
-  {
-    std::lock_guard lock(registry().m);
-    registry().live.insert(this);
-  }
   if (verbose) printLine("Opened handle (" + model_ + ")");
+}
+
+void Device::markLive() {
+  std::lock_guard lock(registry().m);
+  registry().live.insert(this);
 }
 
 Device::~Device() { unregister(); }
@@ -134,6 +135,16 @@ void Device::close(bool verbose, bool silent) {
   close_hooks_.clear();
   if (!silent) wakeReaders();
   if (verbose && !silent) printLine("Closed handle (" + model_ + ")");
+}
+
+void Device::warnIfLeftOpen() noexcept {
+  try {
+    if (killed()) return;
+    const std::string state = linkState();
+    if (state.rfind("connected to ", 0) == 0 || state.rfind("link lost", 0) == 0 || state == "listening")
+      console::resourceWarning("unclosed " + model_ + " device (" + state + "): close() it, or use it in a with block");
+  } catch (...) {
+  }
 }
 
 void Device::closeOnDestruction() noexcept {
@@ -235,7 +246,10 @@ USBDevice::USBDevice(std::string model, bool verbose) : Device(std::move(model),
   channel_ = makeChannel(USB_PKT_SIZE, usbProblem);
 }
 
-USBDevice::~USBDevice() { console::withoutInterpreterLock([this] { closeOnDestruction(); }); }
+USBDevice::~USBDevice() {
+  warnIfLeftOpen();
+  console::withoutInterpreterLock([this] { closeOnDestruction(); });
+}
 
 void USBDevice::connect(const std::string& serial_num, bool verbose) {
   std::lock_guard lock(life_m_);
@@ -284,6 +298,7 @@ std::optional<std::string> USBDevice::serialNum() const {
 
 std::string USBDevice::linkState() const {
   const auto serial = serialNum();
+  if (connected_ && linkLost()) return "link lost (" + serial.value_or("") + " on USB)";
   return connected() && serial ? "connected to " + *serial + " on USB" : "not connected";
 }
 
@@ -311,7 +326,10 @@ NetworkDevice::NetworkDevice(std::string model, bool verbose) : Device(std::move
   channel_ = makeChannel(std::max<std::size_t>(TCP_PKT_LENGTH_MAX, 64 * 1024), networkProblem);
 }
 
-NetworkDevice::~NetworkDevice() { console::withoutInterpreterLock([this] { closeOnDestruction(); }); }
+NetworkDevice::~NetworkDevice() {
+  warnIfLeftOpen();
+  console::withoutInterpreterLock([this] { closeOnDestruction(); });
+}
 
 void NetworkDevice::connect(const std::string& ip_addr, int port, bool verbose) {
   std::lock_guard lock(life_m_);
@@ -364,6 +382,7 @@ std::optional<std::string> NetworkDevice::ipAddr() const {
 
 std::string NetworkDevice::linkState() const {
   const auto ip = ipAddr();
+  if (connected_ && linkLost()) return "link lost (" + ip.value_or("") + ")";
   return connected() && ip ? "connected to " + *ip : "not connected";
 }
 
@@ -382,6 +401,7 @@ WifiDevice::WifiDevice(std::string model, bool verbose) : NetworkDevice(model, v
 }
 
 WifiDevice::~WifiDevice() {
+  warnIfLeftOpen();
   console::withoutInterpreterLock([this] {
     closeOnDestruction();
     if (data_channel_) data_channel_->kill();
@@ -443,7 +463,10 @@ BroadcastDevice::BroadcastDevice(std::string model, bool verbose) : Device(std::
   channel_ = makeChannel(UDP_PKT_LENGTH_MAX, datagramProblem);
 }
 
-BroadcastDevice::~BroadcastDevice() { console::withoutInterpreterLock([this] { closeOnDestruction(); }); }
+BroadcastDevice::~BroadcastDevice() {
+  warnIfLeftOpen();
+  console::withoutInterpreterLock([this] { closeOnDestruction(); });
+}
 
 void BroadcastDevice::connect(bool verbose, const std::string& host, int port) {
   std::lock_guard lock(life_m_);

@@ -91,7 +91,10 @@ class Device {
   // so that reads waiting for data that can no longer come return what is queued at once.
   void addReaderWake(std::function<void()> wake);
 
-  // Every live device (the binding closes them at interpreter exit).
+  // Every live device (the binding closes them at interpreter exit). A device joins them once fully
+  // constructed (markLive, called by whoever made it): closing one still under construction would
+  // run a base class's code on it.
+  void markLive();
   static void closeAll();
 
  protected:
@@ -105,6 +108,9 @@ class Device {
   virtual void shutdownTransport() = 0;
   // close() for destructors: silent, and never throws. Leaves the registry of live devices first.
   void closeOnDestruction() noexcept;
+  // A ResourceWarning when the device is destroyed while still connected (the most derived
+  // destructor asks, before closing).
+  void warnIfLeftOpen() noexcept;
   void unregister() noexcept;
   // Builds a channel whose frames are filed in this device's pools.
   std::unique_ptr<Channel> makeChannel(std::size_t read_size, Channel::Diagnose diagnose);

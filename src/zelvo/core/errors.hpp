@@ -62,12 +62,6 @@ int checkFirmwareError(int status);
 // negative code instead of an exception.
 int statusResult(int status);
 
-// A wait of the awaitable family that ran out of time; the binding maps it to the event loop's
-// TimeoutError.
-struct AsyncTimeout : std::exception {
-  const char* what() const noexcept override { return "operation timed out"; }
-};
-
 // An awaitable operation that was cancelled by its caller.
 struct Cancelled : std::exception {
   const char* what() const noexcept override { return "operation cancelled"; }

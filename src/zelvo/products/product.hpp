@@ -43,6 +43,7 @@ class Product : public Base {
     buildModules(*this, spec_, modules_);
   }
   ~Product() override {
+    this->warnIfLeftOpen();
     console::withoutInterpreterLock([this] { this->closeOnDestruction(); });
   }
   const ProductSpec& spec() const { return spec_; }
