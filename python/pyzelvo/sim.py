@@ -62,6 +62,12 @@ EmulatedUsbDevice = _sim.EmulatedUsbDevice
 DioControls = _sim.DioControls
 #: The analog-input controls of a device (``dev.ai``).
 AiControls = _sim.AiControls
+#: The analog-output, thermal, attitude-sensor and Wi-Fi board controls (``dev.ao``, ``dev.thermal``,
+#: ``dev.ahrs``, ``dev.wifi``).
+AoControls = _sim.AoControls
+ThermalControls = _sim.ThermalControls
+AhrsControls = _sim.AhrsControls
+WifiControls = _sim.WifiControls
 
 #: Ports a Wi-Fi device listens on out of the box (command channel, data channel).
 WIFI_PAIR_PORTS = (7, 1336)
@@ -72,6 +78,10 @@ __all__ = [
     "EmulatedUsbDevice",
     "DioControls",
     "AiControls",
+    "AoControls",
+    "ThermalControls",
+    "AhrsControls",
+    "WifiControls",
     "WIFI_PAIR_PORTS",
     "products",
     "usb_products",
