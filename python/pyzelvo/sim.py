@@ -74,6 +74,12 @@ CounterControls = _sim.CounterControls
 EncoderControls = _sim.EncoderControls
 RelayControls = _sim.RelayControls
 DpotControls = _sim.DpotControls
+#: The analog-output, thermal, attitude-sensor and Wi-Fi board controls (``dev.ao``, ``dev.thermal``,
+#: ``dev.ahrs``, ``dev.wifi``).
+AoControls = _sim.AoControls
+ThermalControls = _sim.ThermalControls
+AhrsControls = _sim.AhrsControls
+WifiControls = _sim.WifiControls
 
 #: Ports a Wi-Fi device listens on out of the box (command channel, data channel).
 WIFI_PAIR_PORTS = (7, 1336)
@@ -89,6 +95,10 @@ __all__ = [
     "EncoderControls",
     "RelayControls",
     "DpotControls",
+    "AoControls",
+    "ThermalControls",
+    "AhrsControls",
+    "WifiControls",
     "WIFI_PAIR_PORTS",
     "products",
     "usb_products",

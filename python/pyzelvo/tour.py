@@ -2,12 +2,16 @@
 
 Starts emulated Tavra-A, Koru, Kinora and Aeris-R3-A devices on this machine, connects to each
 with the same calls a script uses for real hardware, reads and sets their system information,
-repeats the reads as asyncio awaitables on all four devices at once, and closes everything.
+repeats the reads as asyncio awaitables on all four devices at once, and closes everything. Then
+it generates waveforms on a Pellor-K1-AOD's analog outputs and reads them back through its analog
+inputs, reads a Tavra-T thermocouple and the orientation of a turning Aeris-R3-AH.
 """
 
 from __future__ import annotations
 
 import asyncio
+import math
+import os
 import time
 from pathlib import Path
 
@@ -80,7 +84,7 @@ N_SAMPLES_MODE = 1
 OUTPUT_DIR = Path("tour-output")
 
 
-def stream_to_csv(dev: pyzelvo.TavraA, emulated: sim.EmulatedDevice) -> None:
+def stream_to_csv(dev: pyzelvo.TavraA, emulated: sim.EmulatedDevice, more: list[Panel] | None = None) -> None:
     total = AI_RATE * AI_SECONDS
     channels = dev.ai_num_channels
     for ch in range(channels):  # each input sees its own sine: (ch + 1) V at 5 (ch + 1) Hz
@@ -108,11 +112,19 @@ def stream_to_csv(dev: pyzelvo.TavraA, emulated: sim.EmulatedDevice) -> None:
     peaks = [round(max(abs(r[ch]) for r in rows), 2) for ch in range(channels)] if rows else []
     print(f"{len(rows)} samples x {channels} channels in {elapsed:.2f} s "
           f"({dev.AI_getDroppedSamples(AI_PORT)} dropped); peak volts per channel {peaks}")
-    plot = plot_channels(rows, OUTPUT_DIR / "tavra_a_ai.png")
+    tavra = Panel(f"Emulated Tavra-A, {AI_RATE // 1000} kHz streaming", AI_RATE, rows, [f"AI{ch}" for ch in range(4)])
+    plot = plot_channels([tavra] + (more or []), OUTPUT_DIR / "tavra_a_ai.png")
     print(f"Files: {csv_path.resolve()}" + (f", plot {plot.resolve()}" if plot else " (install matplotlib for a plot)"))
 
 
-def plot_channels(rows: list[list[float]], path: Path) -> Path | None:
+class Panel:
+    """One plot of streamed channels: a title, the sampling rate, the rows, a label per channel."""
+
+    def __init__(self, title: str, rate: float, rows: list[list[float]], labels: list[str]) -> None:
+        self.title, self.rate, self.rows, self.labels = title, rate, rows, labels
+
+
+def plot_channels(panels: list[Panel], path: Path) -> Path | None:
     try:
         import matplotlib
 
@@ -120,14 +132,15 @@ def plot_channels(rows: list[list[float]], path: Path) -> Path | None:
         import matplotlib.pyplot as plt
     except ImportError:
         return None
-    t = [i / AI_RATE for i in range(len(rows))]
-    fig, ax = plt.subplots(figsize=(9, 4))
-    for ch in range(4):
-        ax.plot(t, [r[ch] for r in rows], label=f"AI{ch}", linewidth=0.8)
-    ax.set_xlabel("time (s)")
-    ax.set_ylabel("volts")
-    ax.set_title(f"Emulated Tavra-A, {AI_RATE // 1000} kHz streaming")
-    ax.legend(loc="upper right")
+    fig, axes = plt.subplots(len(panels), 1, figsize=(9, 4 * len(panels)), squeeze=False)
+    for ax, panel in zip(axes[:, 0], panels):
+        t = [i / panel.rate for i in range(len(panel.rows))]
+        for ch, label in enumerate(panel.labels):
+            ax.plot(t, [r[ch] for r in panel.rows], label=label, linewidth=0.8)
+        ax.set_xlabel("time (s)")
+        ax.set_ylabel("volts")
+        ax.set_title(panel.title)
+        ax.legend(loc="upper right")
     fig.tight_layout()
     fig.savefig(path, dpi=100)
     plt.close(fig)
@@ -147,6 +160,116 @@ async def read_concurrently(devices: dict[str, pyzelvo.Device]) -> None:
     for line in lines:
         print(line)
     print(f"{len(devices) * 3} awaitable calls on {len(devices)} devices in {elapsed:.1f} ms")
+
+
+# The analog-output part: a sine and a triangle generated on a Pellor-K1-AOD's outputs, which the
+# emulator wires to its analog inputs, read back as a stream.
+AO_PORT = 0
+AO_RATE = 16000          # generation rate, Hz
+AO_AI_RATE = 2000        # the inputs' rate with eight channels enabled, Hz
+AO_AI_SECONDS = 0.5
+CONTINUOUS = 2
+SINE, TRIANGLE = 3, 2
+AO_WAVES = [(SINE, 2.0, 2.5, 50.0), (TRIANGLE, 1.0, 2.0, 20.0)]  # form, amplitude V, offset V, Hz
+
+
+def frequency_of(values: list[float], rate: float) -> float:
+    """Frequency from the upward crossings of the mean, first to last."""
+    mean = sum(values) / len(values)
+    ups = [i for i in range(1, len(values)) if values[i - 1] < mean <= values[i]]
+    return (len(ups) - 1) * rate / (ups[-1] - ups[0]) if len(ups) > 1 else 0.0
+
+
+def analog_out_round_trip(emu: sim.Emulator) -> Panel:
+    # The driver reaches emulated USB devices through the emulator's USB shim.
+    os.environ["ZELVO_LIBUSB"] = sim.usb_library_path()
+    target = emu.add("PellorK1AOD", usb=True)
+    target.ao.wired_to_ai = True  # output channel i drives input channel i
+    dev = pyzelvo.PellorK1AOD()
+    dev.connect(target.serial_number)
+    try:
+        dev.AO_openStreaming(AO_PORT)
+        dev.AO_setMode(AO_PORT, CONTINUOUS)
+        dev.AO_setSamplingRate(AO_PORT, AO_RATE)
+        dev.AO_setEnableChannels(AO_PORT, list(range(len(AO_WAVES))))
+        for ch, (form, amplitude, offset, hz) in enumerate(AO_WAVES):
+            dev.AO_setForm(AO_PORT, ch, form)
+            dev.AO_setFormParam(AO_PORT, ch, amplitude, offset, hz)
+        dev.AO_startStreaming(AO_PORT)
+        print(f"generator state {dev._AO_getState(AO_PORT)} (2 = running), outputs now "
+              f"{[round(v, 3) for v in dev.AO_getValues(AO_PORT)[:len(AO_WAVES)]]} V")
+        dev.AI_open(AO_PORT)
+        dev.AI_setMode(AO_PORT, CONTINUOUS)
+        dev.AI_setSamplingRate(AO_PORT, AO_AI_RATE)
+        dev.AI_startStreaming(AO_PORT)
+        wanted = int(AO_AI_RATE * AO_AI_SECONDS)
+        rows: list[list[float]] = []
+        while len(rows) < wanted:
+            batch = dev.AI_readStreaming(AO_PORT, wanted - len(rows), 1.0)
+            if not batch:
+                break
+            rows += batch
+        dev.AI_closeStreaming(AO_PORT)
+        dev._AO_stopStreaming(AO_PORT)
+        dev.AO_closeStreaming(AO_PORT)
+        interrupts, writes = dev._AO_getCounters(AO_PORT)
+        print(f"{interrupts} samples generated ({writes} converter writes); {len(rows)} read back at {AO_AI_RATE} Hz:")
+        for ch, (form, amplitude, offset, hz) in enumerate(AO_WAVES):
+            values = [r[ch] for r in rows]
+            name = "sine" if form == SINE else "triangle"
+            print(f"  AO{ch} {name:8} written {hz:g} Hz, {amplitude:g} V around {offset:g} V; read "
+                  f"{frequency_of(values, AO_AI_RATE):.1f} Hz, {(max(values) - min(values)) / 2:.3f} V around "
+                  f"{sum(values) / len(values):.3f} V")
+    finally:
+        dev.close()
+    labels = [f"AO{ch} {'sine' if form == SINE else 'triangle'} -> AI{ch}" for ch, (form, *_) in enumerate(AO_WAVES)]
+    return Panel("Emulated Pellor-K1-AOD: analog outputs read back through its analog inputs", AO_AI_RATE, rows, labels)
+
+
+# A Tavra-T thermocouple channel, warming slowly, with a little noise.
+TC_PORT, TC_CHANNEL, TYPE_K = 1, 0, 3
+
+
+def read_thermocouple(emu: sim.Emulator) -> None:
+    target = emu.add("TavraT")
+    target.thermal.set_temperature(TC_PORT, TC_CHANNEL, 21.5, drift=0.5, noise=0.02)
+    dev = pyzelvo.TavraT()
+    dev.connect(target.host, target.port)
+    try:
+        dev.Thermal_open(TC_PORT)
+        dev.Thermal_setType(TC_PORT, TC_CHANNEL, TYPE_K)
+        for _ in range(3):
+            print(f"channel {TC_CHANNEL}: {dev.Thermal_readSensor(TC_PORT, TC_CHANNEL):.3f} degC (type K), cold junction "
+                  f"{dev._Thermal_readJunction(TC_PORT, TC_CHANNEL):.2f} degC, status {dev.Thermal_getStatus(TC_PORT, TC_CHANNEL)}")
+            time.sleep(0.2)
+        dev.Thermal_close(TC_PORT)
+    finally:
+        dev.close()
+
+
+# An Aeris-R3-AH turning about its vertical axis at 45 degrees per second.
+AHRS_PORT = 0
+AHRS_HOST = "127.0.0.8"
+YAW_RATE = math.radians(45)
+
+
+def watch_orientation(emu: sim.Emulator) -> None:
+    target = emu.add("AerisR3AH", host=AHRS_HOST)
+    dev = pyzelvo.AerisR3AH()
+    dev.connect(target.host, target.port, target.data_port)
+    try:
+        dev.AHRS_open(AHRS_PORT)
+        dev.AHRS_start(AHRS_PORT)
+        target.ahrs.set_angular_rate(0.0, 0.0, YAW_RATE)
+        for _ in range(5):
+            time.sleep(0.2)
+            roll, pitch, yaw = dev.AHRS_getOrientation(AHRS_PORT)
+            print(f"roll {roll:7.2f}, pitch {pitch:7.2f}, yaw {yaw:7.2f} degrees; "
+                  f"acceleration {dev.AHRS_getAcceleration(AHRS_PORT)}")
+        dev.AHRS_stop(AHRS_PORT)
+        dev.AHRS_close(AHRS_PORT)
+    finally:
+        dev.close()
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -173,8 +296,17 @@ def main(argv: list[str] | None = None) -> int:
             heading("The same reads as asyncio awaitables, all devices at once")
             asyncio.run(read_concurrently(devices))
 
+            heading("Analog output: a sine and a triangle read back through the analog inputs (Pellor-K1-AOD)")
+            round_trip = analog_out_round_trip(emu)
+
+            heading("A thermocouple channel (Tavra-T)")
+            read_thermocouple(emu)
+
+            heading("The orientation of a turning Aeris-R3-AH")
+            watch_orientation(emu)
+
             heading(f"Analog input: {AI_SECONDS} s of 8 channels at {AI_RATE // 1000} kHz into a CSV file")
-            stream_to_csv(devices["TavraA"], emulated["TavraA"])
+            stream_to_csv(devices["TavraA"], emulated["TavraA"], [round_trip])
         finally:
             heading("Close")
             for dev in devices.values():

@@ -58,6 +58,9 @@ void exportFields(nb::dict& d, const char*, const AOData& ao) {
   d["ao_rate"] = ao.ao_rate;
 }
 void exportFields(nb::dict&, const char*, const RelayData&) {}
+void exportFields(nb::dict& d, const char*, const ThermalData& thermal) {
+  d["thermal_dict"] = pairMapToPy(thermal.thermal_dict);
+}
 void exportFields(nb::dict& d, const char*, const DIOData& dio) {
   d["di_dict"] = pinMapToPy(dio.di_dict);
   d["do_dict"] = pinMapToPy(dio.do_dict);

@@ -97,19 +97,19 @@ std::vector<int> Arg<std::vector<int>>::from(nb::handle h, const char* name) {
   return out;
 }
 
+std::vector<double> Arg<std::vector<double>>::from(nb::handle h, const char* name) {
+  if (!PyList_Check(h.ptr()) && !PyTuple_Check(h.ptr())) wrongType(name, "a list of numbers", h);
+  std::vector<double> out;
+  for (nb::handle item : nb::borrow<nb::sequence>(h)) out.push_back(Arg<double>::from(item, name));
+  return out;
+}
+
 PinSelection Arg<PinSelection>::from(nb::handle h, const char* name) {
   if (integerOrNull(h).is_valid()) return PinSelection::mask(Arg<std::int64_t>::from(h, name));
   if (!PyList_Check(h.ptr())) wrongType(name, "an int or a list of ints", h);
   std::vector<std::int64_t> items;
   for (nb::handle item : nb::borrow<nb::list>(h)) items.push_back(Arg<std::int64_t>::from(item, name));
   return PinSelection::list(std::move(items));
-}
-
-std::vector<double> Arg<std::vector<double>>::from(nb::handle h, const char* name) {
-  if (!PyList_Check(h.ptr()) && !PyTuple_Check(h.ptr())) wrongType(name, "a list of numbers", h);
-  std::vector<double> out;
-  for (nb::handle item : nb::borrow<nb::sequence>(h)) out.push_back(Arg<double>::from(item, name));
-  return out;
 }
 
 std::vector<std::string> Arg<std::vector<std::string>>::from(nb::handle h, const char* name) {
@@ -121,6 +121,12 @@ std::vector<std::string> Arg<std::vector<std::string>>::from(nb::handle h, const
 
 Bytes Arg<Bytes>::from(nb::handle h, const char* name) {
   return toPayload(Arg<std::vector<std::int64_t>>::from(h, name), name);
+}
+
+nb::object Result<std::vector<std::pair<int, int>>>::to(const std::vector<std::pair<int, int>>& v) {
+  nb::list out;
+  for (const auto& [a, b] : v) out.append(nb::make_tuple(a, b));
+  return out;
 }
 
 nb::object Result<std::set<Bytes>>::to(const std::set<Bytes>& v) {

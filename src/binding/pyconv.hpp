@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "zelvo/core/bytes.hpp"
@@ -166,6 +167,12 @@ template <>
 struct Result<std::vector<std::int64_t>> {
   static constexpr const char* pyName = "list[int]";
   static nb::object to(const std::vector<std::int64_t>& v);
+};
+// Pin references as (port, pin) tuples.
+template <>
+struct Result<std::vector<std::pair<int, int>>> {
+  static constexpr const char* pyName = "list[tuple[int, int]]";
+  static nb::object to(const std::vector<std::pair<int, int>>& v);
 };
 template <>
 struct Result<std::vector<std::string>> {

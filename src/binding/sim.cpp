@@ -550,6 +550,10 @@ void bindSim(nb::module_& m) {
   bindAiControls(s, tcp, usb);
   bindClockControls(s);
   bindTimerControls(s, tcp, usb);
+  bindAoControls(s, tcp, usb);
+  bindThermalControls(s, tcp, usb);
+  bindAhrsControls(s, tcp, usb);
+  bindWifiControls(s, tcp, usb);
   bindGroups<EmulatedDevice>(tcp);
   bindGroups<sim::UsbEmulatedDevice>(usb);
   bindEmulator(s);

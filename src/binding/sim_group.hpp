@@ -1,4 +1,4 @@
-// Emulator controls grouped by peripheral (dev.pwm, dev.counter, ...): a group keeps its emulated
+// Emulator controls grouped by peripheral (dev.pwm, dev.ao, dev.thermal, ...): a group keeps its emulated
 // device alive and looks the peripheral's firmware module up at each call, so a control of a
 // peripheral the product lacks raises ValueError when used (the group itself always exists).
 #pragma once
@@ -58,5 +58,10 @@ void addGroupProperty(nb::handle tcp, nb::handle usb, const char* name, const ch
 
 // The PWM, counter, encoder, relay and potentiometer groups (sim_timers.cpp).
 void bindTimerControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+// The analog-output, thermal, attitude-sensor and Wi-Fi board groups (one file each).
+void bindAoControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+void bindThermalControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+void bindAhrsControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+void bindWifiControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 
 }  // namespace zelvo::py

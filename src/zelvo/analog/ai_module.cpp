@@ -6,6 +6,7 @@
 
 #include "zelvo/core/console.hpp"
 #include "zelvo/core/routing.hpp"
+#include "zelvo/system/pin_modes.hpp"
 #include "zelvo/system/system_module.hpp"
 
 namespace zelvo {
@@ -493,19 +494,7 @@ Op<std::vector<std::int64_t>> AIModule::readBufferStatus(Call& call, int port) {
 
 Op<bool> AIModule::checkAIPinState(Call& call, int port, std::vector<std::string> allow_state) {
   (void)port;  // every pin of the model's map is checked
-  auto* system = dev_.module<SystemModule>();
-  if (!system) throw Error(Err::APINotSupportError);
-  for (int pin_port : pinMapPorts()) {
-    const auto modes = co_await system->getPinModeInPort(call, pin_port);
-    for (const auto& [ai_port, refs] : data_.ai_dict)
-      for (const auto& [ref_port, pin] : refs) {
-        if (ref_port != pin_port) continue;
-        const bool ok = pin >= 0 && static_cast<std::size_t>(pin) < modes.size() &&
-                        std::find(allow_state.begin(), allow_state.end(), modes[static_cast<std::size_t>(pin)]) !=
-                            allow_state.end();
-        if (!ok) throw Error(Err::AIPortNotAvaliableError);
-      }
-  }
+  co_await requireMapPinModes(call, data_.ai_dict, std::move(allow_state), Err::AIPortNotAvaliableError);
   co_return true;
 }
 

@@ -79,6 +79,22 @@ struct AOData {
   double ao_volt_max = 0;
   int ao_channel = 0;
   double ao_rate = 0;
+  // Model differences (not construction data: Python does not see them).
+  bool opens_locally = false;        // AO_open / AO_close send nothing
+  bool checks_pins_on_open = false;  // AO_open first checks that the output pins are Idle
+  bool slot_ports = false;           // the caller names slots; the wire port is slot - 1
+  bool generator_ops_inert = false;  // the generator and buffer service operations send nothing and
+                                     // return None (the buffer push excepted)
+};
+
+// Thermocouple and resistance-thermometer inputs.
+struct ThermalData {
+  PairMap thermal_dict;
+  // Model differences (not construction data: Python does not see them).
+  int channels = 0;                     // channels per port
+  bool opens_locally = false;           // Thermal_open / Thermal_close send nothing
+  bool status_open_circuit_only = false;  // Thermal_getStatus asks for the fault bits and keeps
+                                          // only the open-circuit bit
 };
 
 struct DIOData {
@@ -110,7 +126,8 @@ struct ProductSpec {
   std::optional<AOData> ao;      // AOModule or AOStreamingModule
   std::optional<DIOData> dio;
   std::optional<PairMap> uart_dict, I2C_dict, SPI_dict, can_dict;
-  std::optional<PairMap> thermal_dict, ahrs_dict, motion_dict, tvst_dict;
+  std::optional<ThermalData> thermal;  // ThermocoupleModule or ThermalResistanceModule
+  std::optional<PairMap> ahrs_dict, motion_dict, tvst_dict;
   std::optional<RelayData> relay;
   // The slice of a module without construction data.
   static constexpr std::nullopt_t no_data = std::nullopt;

@@ -43,6 +43,23 @@ void applyAIRules(const ProductSpec& p, AIData& ai) {
   }
 }
 
+// Thermal channels per port: seven on the Ethernet thermocouple model, two on the USB models.
+constexpr int kThermalChannelsEthernet = 7;
+constexpr int kThermalChannelsUsb = 2;
+
+void applyAORules(const ProductSpec& p, AOData& ao) {
+  ao.opens_locally = named(p, {"TavraO", "Koru"});
+  ao.checks_pins_on_open = named(p, {"AerisR3AOD"});
+  ao.slot_ports = ao.generator_ops_inert = named(p, {"Koru"});
+}
+
+void applyThermalRules(const ProductSpec& p, ThermalData& thermal) {
+  const bool ethernet = named(p, {"TavraT"});
+  thermal.channels = ethernet ? kThermalChannelsEthernet : kThermalChannelsUsb;
+  thermal.opens_locally = ethernet;
+  thermal.status_open_circuit_only = named(p, {"PellorK1TD"});
+}
+
 }  // namespace
 
 void applyModelRules(ProductSpec& p) {
@@ -51,6 +68,8 @@ void applyModelRules(ProductSpec& p) {
   if (p.dio) p.dio->fixed_direction = named(p, {"TavraL", "TavraD", "PellorK1DSNK", "Koru", "AerisR3AOD"});
   if (p.ai) applyAIRules(p, *p.ai);
   if (p.relay) p.relay->async_open_supported = named(p, {"TavraL"});
+  if (p.ao) applyAORules(p, *p.ao);
+  if (p.thermal) applyThermalRules(p, *p.thermal);
 }
 
 }  // namespace zelvo::catalogue

@@ -1,6 +1,7 @@
 #include "zelvo/core/bytes.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace zelvo {
 
@@ -143,6 +144,18 @@ Bytes toPayload(std::span<const std::int64_t> values, const char* what) {
     out.push_back(static_cast<Byte>(v));
   }
   return out;
+}
+
+void throwFieldRange(const char* what, std::int64_t v, std::uint64_t max) {
+  throw Error(Err::InputDataNotInRangeError,
+              std::string(what) + " = " + std::to_string(v) + " is out of range (0.." + std::to_string(max) + ").");
+}
+
+void appendF32Field(Bytes& out, double v, const char* what) {
+  if (!std::isfinite(v) || std::abs(v) > std::numeric_limits<float>::max())
+    throw Error(Err::InputDataNotInRangeError, std::string(what) + " = " + std::to_string(v) +
+                                                   " does not fit in a single-precision field.");
+  appendF32BE(out, v);
 }
 
 }  // namespace zelvo

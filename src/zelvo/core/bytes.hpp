@@ -5,6 +5,7 @@
 #include <concepts>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -90,6 +91,19 @@ Bytes payloadOf(I... values) {
     return toPayload(v);
   }
 }
+
+// v as an unsigned field of sizeof(T) bytes; InputDataNotInRangeError naming `what` when it does
+// not fit (a field is never wrapped).
+[[noreturn]] void throwFieldRange(const char* what, std::int64_t v, std::uint64_t max);
+template <std::unsigned_integral T>
+T unsignedField(std::int64_t v, const char* what) {
+  if (v < 0 || static_cast<std::uint64_t>(v) > std::numeric_limits<T>::max())
+    throwFieldRange(what, v, std::numeric_limits<T>::max());
+  return static_cast<T>(v);
+}
+// Appends v as a 4-byte IEEE single; InputDataNotInRangeError naming `what` unless v is finite and
+// within the single-precision range (it would arrive as an infinity).
+void appendF32Field(Bytes& out, double v, const char* what);
 
 // The character codes of a text as a payload (each must be a byte).
 inline Bytes textPayload(std::string_view text, const char* what) { return toPayload(codePoints(text), what); }

@@ -34,12 +34,6 @@ double readFrequency(const Reply& reply) { return readF32BE(reply.span(kFrequenc
 
 }  // namespace
 
-void appendF32Field(Bytes& out, double value, const char* what) {
-  if (!std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max())
-    throw Error(Err::InputDataNotInRangeError, std::string(what) + " must be a finite single-precision number.");
-  appendF32BE(out, value);
-}
-
 void appendUnsignedPosition(Bytes& out, std::int64_t position) {
   if (position < 0 || position >= kPositionSpan) outOfRange("position", position, "0..2**48-1");
   appendPosition(out, position);

@@ -14,9 +14,6 @@ namespace zelvo {
 // Reply element of the firmware status (status convention).
 inline constexpr std::size_t kTimerStatusIndex = 1;
 
-// Appends a real as the 4-byte single-precision field: it must be finite and within the range of
-// a single-precision number (InputDataNotInRangeError naming `what`); it is never sent as infinity.
-void appendF32Field(Bytes& out, double value, const char* what);
 
 // 48-bit positions: counters count 0 <= p < 2^48, encoders -2^47 <= p < 2^47. A position outside
 // its range is an InputDataNotInRangeError; it never loses its upper bits.

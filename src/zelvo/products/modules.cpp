@@ -2,16 +2,21 @@
 #include <optional>
 #include <type_traits>
 
+#include "zelvo/analog/ahrs_module.hpp"
 #include "zelvo/analog/ai_module.hpp"
+#include "zelvo/analog/ao_module.hpp"
 #include "zelvo/analog/data_logger.hpp"
 #include "zelvo/dio/counter_module.hpp"
+#include "zelvo/analog/thermal_module.hpp"
 #include "zelvo/dio/dio_module.hpp"
 #include "zelvo/dio/dpot_module.hpp"
 #include "zelvo/dio/encoder_module.hpp"
 #include "zelvo/dio/pwm_module.hpp"
 #include "zelvo/dio/relay_module.hpp"
 #include "zelvo/products/product.hpp"
+#include "zelvo/system/system_analog_module.hpp"
 #include "zelvo/system/system_module.hpp"
+#include "zelvo/system/wifi_module.hpp"
 
 namespace zelvo {
 namespace {

@@ -165,7 +165,8 @@ void AiFirmware::registerReads() {
 Replies AiFirmware::readOnDemand(const Request& r, AiPort& p, int chip_select, int channels, Byte second) {
   const auto cs = static_cast<std::size_t>(chip_select);
   Bytes out{r.payload[0], second};
-  appendSample(out, p.waves[cs], channels, static_cast<double>(p.reads[cs]) / p.rate, readFormat(r.payload[0]));
+  const double t = static_cast<double>(p.reads[cs]) / p.rate;
+  appendSample(out, p.waves[cs], channels, t, fw_->time().now() - t, readFormat(r.payload[0]));
   ++p.reads[cs];
   ++p.counters.on_demand_reads;
   return answer(r, std::move(out));
@@ -188,6 +189,7 @@ Replies AiFirmware::startStreaming(const Request& r, AiPort& p) {
   if (bounded) run.total = p.num_samples;
   run.samples_per_packet = samplesPerPacket(run.rate, run.channels, streamFormat().bytes());
   run.start = AiClock::now();
+  run.origin = fw_->time().now();
   p.stream = std::move(run);
   ++p.counters.streams_started;
   streamer_->poke();
@@ -263,7 +265,16 @@ void AiFirmware::setWaveform(int port, int chip_select, int channel, const Wavef
   checkWaveform(w);
   std::lock_guard lock(mutex_);
   checkTarget(port, chip_select, channel);
-  ports_.at(port).waves[static_cast<std::size_t>(chip_select)][static_cast<std::size_t>(channel)] = w;
+  Waveform& slot = ports_.at(port).waves[static_cast<std::size_t>(chip_select)][static_cast<std::size_t>(channel)];
+  auto wired = std::move(slot.wired);  // the wiring is not the waveform's: it stays
+  slot = w;
+  slot.wired = std::move(wired);
+}
+
+void AiFirmware::setWired(int port, int chip_select, int channel, std::shared_ptr<const WiredSignal> signal) {
+  std::lock_guard lock(mutex_);
+  checkTarget(port, chip_select, channel);
+  ports_.at(port).waves[static_cast<std::size_t>(chip_select)][static_cast<std::size_t>(channel)].wired = std::move(signal);
 }
 
 Waveform AiFirmware::waveform(int port, int chip_select, int channel) const {
@@ -297,8 +308,10 @@ std::vector<std::int64_t> AiFirmware::nextRead(int port, int chip_select) const 
   const auto cs = static_cast<std::size_t>(chip_select);
   const SampleFormat fmt = readFormat(port);
   const double t = static_cast<double>(p.reads[cs]) / p.rate;
+  const double origin = fw_->time().now() - t;  // wired channels: what they carry now
   std::vector<std::int64_t> out;
-  for (int ch = 0; ch < readChannels(p); ++ch) out.push_back(fmt.raw(p.waves[cs][static_cast<std::size_t>(ch)].at(t)));
+  for (int ch = 0; ch < readChannels(p); ++ch)
+    out.push_back(fmt.raw(p.waves[cs][static_cast<std::size_t>(ch)].at(t, origin)));
   return out;
 }
 
@@ -314,7 +327,8 @@ std::vector<std::vector<std::int64_t>> AiFirmware::streamSamples(int port, int c
   for (std::uint64_t n = start; n < start + count; ++n) {
     auto& sample = out.emplace_back();
     const double t = static_cast<double>(n) / p.rate;
-    for (int ch = 0; ch < streamChannels(p); ++ch) sample.push_back(fmt.raw(waves[static_cast<std::size_t>(ch)].at(t)));
+    for (int ch = 0; ch < streamChannels(p); ++ch)
+      sample.push_back(fmt.raw(waves[static_cast<std::size_t>(ch)].at(t, p.stream.origin)));
   }
   return out;
 }

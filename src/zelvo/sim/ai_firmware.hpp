@@ -82,7 +82,10 @@ class AiFirmware final : public FirmwareModule {
   // Controls, callable from any thread. A port, chip select or channel the device does not have
   // raises std::invalid_argument.
   std::vector<int> ports() const;
+  // Sets what a channel measures; a channel wired to another peripheral stays wired.
   void setWaveform(int port, int chip_select, int channel, const Waveform& w);
+  // Wires a channel to a signal of another peripheral (nullptr: back to its waveform).
+  void setWired(int port, int chip_select, int channel, std::shared_ptr<const WiredSignal> signal);
   Waveform waveform(int port, int chip_select, int channel) const;
   AiPortStatus status(int port) const;
   // The raw values (counts, or offset codes on the 24-bit on-demand models) that the next

@@ -44,6 +44,7 @@ struct AiStreamRun {
   std::optional<std::uint64_t> total;  // N-samples; none when continuous
   std::size_t samples_per_packet = 0;
   AiClock::time_point start;
+  double origin = 0;          // device time (sim_clock.hpp) of sample 0, for wired channels
   std::uint64_t sent = 0;     // samples sent on each chip select
   std::uint64_t packets = 0;  // packets sent, all chip selects together
 };

@@ -46,11 +46,11 @@ NextPacket nextPacket(const AiStreamRun& run) {
   return {count, sampleDue(run, run.sent + count - 1)};
 }
 
-void appendSample(Bytes& out, const ChannelWaves& waves, int channels, double t, const SampleFormat& fmt) {
-  for (int ch = 0; ch < channels; ++ch) fmt.append(out, fmt.raw(waves[static_cast<std::size_t>(ch)].at(t)));
+void appendSample(Bytes& out, const ChannelWaves& waves, int channels, double t, double origin, const SampleFormat& fmt) {
+  for (int ch = 0; ch < channels; ++ch) fmt.append(out, fmt.raw(waves[static_cast<std::size_t>(ch)].at(t, origin)));
 }
 
-Bytes streamPayload(int port, int chip_select, const ChannelWaves& waves, int channels, double rate,
+Bytes streamPayload(int port, int chip_select, const ChannelWaves& waves, int channels, double rate, double origin,
                     std::uint64_t from, std::uint64_t count, const SampleFormat& fmt) {
   const auto width = static_cast<std::size_t>(fmt.bytes());
   Bytes out(kAiPacketHeader + count * static_cast<std::size_t>(channels) * width);
@@ -62,7 +62,7 @@ Bytes streamPayload(int port, int chip_select, const ChannelWaves& waves, int ch
   std::vector<std::array<Byte, kMaxSampleBytes>> fixed(nch);
   std::vector<bool> is_fixed(nch);
   for (std::size_t ch = 0; ch < nch; ++ch)
-    if ((is_fixed[ch] = waves[ch].kind == WaveKind::Constant)) fmt.write(fixed[ch].data(), fmt.raw(waves[ch].offset));
+    if ((is_fixed[ch] = waves[ch].constant())) fmt.write(fixed[ch].data(), fmt.raw(waves[ch].offset));
   Byte* p = out.data() + kAiPacketHeader;
   for (std::uint64_t n = from; n < from + count; ++n) {
     const double t = static_cast<double>(n) / rate;
@@ -70,7 +70,7 @@ Bytes streamPayload(int port, int chip_select, const ChannelWaves& waves, int ch
       if (is_fixed[ch])
         std::copy_n(fixed[ch].data(), width, p);
       else
-        fmt.write(p, fmt.raw(waves[ch].at(t)));
+        fmt.write(p, fmt.raw(waves[ch].at(t, origin)));
     }
   }
   return out;

@@ -34,11 +34,13 @@ struct NextPacket {
 };
 NextPacket nextPacket(const AiStreamRun& run);
 
-// The raw values of the first `channels` channels at time t.
-void appendSample(Bytes& out, const ChannelWaves& waves, int channels, double t, const SampleFormat& fmt);
+// The raw values of the first `channels` channels at time t (`origin`: the device time of t = 0,
+// for wired channels).
+void appendSample(Bytes& out, const ChannelWaves& waves, int channels, double t, double origin, const SampleFormat& fmt);
 
-// A stream packet's payload: port, chip select, then samples from..from+count-1 back to back.
-Bytes streamPayload(int port, int chip_select, const ChannelWaves& waves, int channels, double rate,
+// A stream packet's payload: port, chip select, then samples from..from+count-1 back to back
+// (`origin`: the device time of sample 0).
+Bytes streamPayload(int port, int chip_select, const ChannelWaves& waves, int channels, double rate, double origin,
                     std::uint64_t from, std::uint64_t count, const SampleFormat& fmt);
 
 }  // namespace zelvo::sim

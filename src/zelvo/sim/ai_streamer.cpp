@@ -16,6 +16,7 @@ struct AiStreamer::Batch {
   std::uint64_t count = 0;
   bool unthrottled = false;
   double rate = 0;
+  double origin = 0;
   int channels = 0;
   std::vector<int> chip_selects;
   std::array<ChannelWaves, kAiChipSelects> waves;  // copied, so that packets are built unlocked
@@ -76,7 +77,8 @@ void AiStreamer::run() {
     lock.unlock();
     for (int cs : batch.chip_selects)
       batch.packets.push_back(Reply{batch.code, streamPayload(batch.port, cs, batch.waves[static_cast<std::size_t>(cs)],
-                                                              batch.channels, batch.rate, batch.from, batch.count, fmt_)});
+                                                              batch.channels, batch.rate, batch.origin, batch.from,
+                                                              batch.count, fmt_)});
     const auto room = gate ? gate->waitForRoom(batch.unthrottled, [&] { return seq_.load() != seq; })
                            : StreamGate::Room::Now;
     if (room == StreamGate::Room::Now || room == StreamGate::Room::AfterWait)
@@ -107,6 +109,7 @@ bool AiStreamer::plan(AiClock::time_point now, Batch& batch, std::optional<AiClo
     batch.count = next.count;
     batch.unthrottled = unthrottled_;
     batch.rate = run.rate;
+    batch.origin = run.origin;
     batch.channels = run.channels;
     batch.chip_selects = run.chip_selects;
     batch.waves = port.waves;

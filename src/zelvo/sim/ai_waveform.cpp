@@ -36,7 +36,8 @@ double fraction(double x) { return x - std::floor(x); }
 
 }  // namespace
 
-double Waveform::at(double t) const {
+double Waveform::at(double t, double origin) const {
+  if (wired) return wired->at(origin + t);
   const double phase = fraction(frequency * t);  // position in the period, 0..1
   switch (kind) {
     case WaveKind::Sine: return offset + amplitude * std::sin(2 * std::numbers::pi * frequency * t);

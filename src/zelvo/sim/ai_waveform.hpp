@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -11,17 +12,30 @@ namespace zelvo::sim {
 
 enum class WaveKind { Sine, Square, Triangle, Constant, Noise };
 
+// A signal another peripheral of the device feeds to an analog input (an analog output wired to
+// it): its value at a device time (sim_clock.hpp), in seconds. Safe to call from any thread.
+class WiredSignal {
+ public:
+  virtual ~WiredSignal() = default;
+  virtual double at(double device_seconds) const = 0;
+};
+
 struct Waveform {
   WaveKind kind = WaveKind::Sine;
   double amplitude = 1.0;  // peak, in volts
   double frequency = 10.0;  // Hz; unused by Constant and Noise
   double offset = 0.0;     // volts added to every value; the whole value of Constant
   std::uint64_t seed = 0;  // Noise only
+  // When set, the channel measures this signal instead of the waveform above.
+  std::shared_ptr<const WiredSignal> wired;
 
   // Sine: offset + A sin(2πft). Square: offset + A for the first half of each period, offset - A
   // for the second. Triangle: offset + A, rising through 0 at t = 0 like the sine, peak at a
   // quarter period. Constant: offset. Noise: offset + A u, u uniform in [-1, 1), a hash of (seed, t).
-  double at(double t) const;
+  // A wired channel: the signal at device time origin + t (`origin`: the device time of t = 0).
+  double at(double t, double origin = 0) const;
+  // Whether every sample has the same value (a constant that is not wired).
+  bool constant() const { return kind == WaveKind::Constant && !wired; }
 
   friend bool operator==(const Waveform&, const Waveform&) = default;
 };

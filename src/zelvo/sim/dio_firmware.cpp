@@ -105,8 +105,12 @@ void DioFirmware::install(Firmware& fw) {
 }
 
 void DioFirmware::route(int code, std::size_t words, Addressing addressing, Body body) {
-  fw_->registerHandler(code, [this, words, addressing, body = std::move(body)](const Request& r) {
+  // Ports this firmware lacks may belong to another peripheral that answers the same command (the
+  // board signals of the Wi-Fi products): their requests go on to it.
+  Handler others = fw_->handlerFor(code);
+  fw_->registerHandler(code, [this, words, addressing, body = std::move(body), others](const Request& r) {
     const Byte number = r.payload.empty() ? Byte{0} : r.payload[0];
+    if (others && !r.payload.empty() && !find(number)) return others(r);
     if (r.payload.size() < 1 + 2 * words) return answer(r, {number, status::kParser});
     Port* p = find(number);
     if (!p) return answer(r, {number, kPinIndexStatus});

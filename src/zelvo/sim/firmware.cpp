@@ -111,6 +111,22 @@ bool Firmware::hasHandler(int code) const {
   return handlers_.count(code) != 0;
 }
 
+Handler Firmware::handlerFor(int code) const {
+  std::lock_guard lock(mutex_);
+  const auto it = handlers_.find(code);
+  return it == handlers_.end() ? Handler{} : it->second;
+}
+
+void Firmware::addRebootHook(std::function<void()> hook) {
+  std::lock_guard lock(mutex_);
+  reboot_hooks_.push_back(std::move(hook));
+}
+
+void Firmware::reboot() {
+  std::lock_guard lock(mutex_);
+  for (const auto& hook : reboot_hooks_) hook();
+}
+
 std::string Firmware::alias() const {
   std::lock_guard lock(mutex_);
   return alias_;

@@ -98,6 +98,14 @@ class Firmware {
   // Replaces any handler registered before for the code.
   void registerHandler(int code, Handler h);
   bool hasHandler(int code) const;
+  // The handler registered for the code (empty when none): a peripheral that shares a command with
+  // another one (the same digital command for different ports) passes on the requests it does not
+  // serve.
+  Handler handlerFor(int code) const;
+
+  // Reboots (REBOOT): each peripheral puts back what it keeps only in working memory.
+  void addRebootHook(std::function<void()> hook);
+  void reboot();
 
   // Takes ownership of a module and installs it.
   template <class M, class... Args>
@@ -159,6 +167,7 @@ class Firmware {
   const std::string version_;
   mutable std::recursive_mutex mutex_;
   std::map<int, Handler> handlers_;
+  std::vector<std::function<void()>> reboot_hooks_;
   std::vector<std::unique_ptr<FirmwareModule>> modules_;
   SystemFirmware* system_ = nullptr;
   std::string alias_;

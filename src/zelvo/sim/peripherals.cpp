@@ -4,8 +4,10 @@
 
 #include <type_traits>
 
+#include "zelvo/sim/ahrs_firmware.hpp"
 #include "zelvo/sim/ai_firmware.hpp"
 #include "zelvo/sim/counter_firmware.hpp"
+#include "zelvo/sim/ao_firmware.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/dpot_firmware.hpp"
 #include "zelvo/sim/encoder_firmware.hpp"
@@ -13,6 +15,8 @@
 #include "zelvo/sim/pwm_firmware.hpp"
 #include "zelvo/sim/relay_firmware.hpp"
 #include "zelvo/sim/system_firmware.hpp"
+#include "zelvo/sim/thermal_firmware.hpp"
+#include "zelvo/sim/wifi_firmware.hpp"
 
 namespace zelvo::sim {
 namespace {

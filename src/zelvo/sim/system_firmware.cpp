@@ -144,6 +144,7 @@ Bytes SystemFirmware::alarmConfig(ByteView) const {
 
 Bytes SystemFirmware::reboot(ByteView) {
   ++reboots_;
+  fw_->reboot();
   return {status::kOk};
 }
 

@@ -19,4 +19,15 @@ Op<void> requirePinModes(Call& call, int port, std::vector<int> pins, std::vecto
   }
 }
 
+std::map<int, std::vector<int>> pinsByDevicePort(const PairMap& map) {
+  std::map<int, std::vector<int>> out;
+  for (const auto& [module_port, refs] : map)
+    for (const auto& [port, pin] : refs) out[port].push_back(pin);
+  return out;
+}
+
+Op<void> requireMapPinModes(Call& call, const PairMap& map, std::vector<std::string> allowed, Err refusal) {
+  for (const auto& [port, pins] : pinsByDevicePort(map)) co_await requirePinModes(call, port, pins, allowed, refusal);
+}
+
 }  // namespace zelvo

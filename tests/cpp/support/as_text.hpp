@@ -3,7 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <sstream>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -15,19 +16,27 @@ namespace ztest {
 inline std::string format(std::string s) { return s; }
 inline std::string format(int v) { return std::to_string(v); }
 inline std::string format(std::int64_t v) { return std::to_string(v); }
-// Shortest form that reads back as the same single-precision value (device reals are floats).
+inline std::string format(bool v) { return v ? "true" : "false"; }
+// Nine significant digits: every single-precision device real reads back as itself.
 inline std::string format(double v) {
-  std::ostringstream out;
-  out.precision(9);
-  out << v;
-  return out.str();
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", v);
+  return text;
 }
+
+template <class T>
+std::string format(const std::optional<T>& v);
 
 template <class T>
 std::string format(const std::vector<T>& items) {
   std::string out;
   for (const auto& i : items) out += (out.empty() ? "" : ",") + format(i);
   return out;
+}
+
+template <class T>
+std::string format(const std::optional<T>& v) {
+  return v ? format(*v) : "None";
 }
 
 template <class... T>
