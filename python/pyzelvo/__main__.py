@@ -1,5 +1,6 @@
 """Command line: ``python -m pyzelvo tour`` runs the tour against the built-in emulator;
-``python -m pyzelvo sim MODEL...`` serves emulated devices on this machine."""
+``python -m pyzelvo sim MODEL...`` serves emulated devices on this machine; ``python -m pyzelvo
+find`` lists the devices on the network and on USB."""
 
 from __future__ import annotations
 
@@ -10,6 +11,8 @@ USAGE = """usage: python -m pyzelvo COMMAND [ARGS]
 commands:
   tour             connect to emulated devices and show what the driver does
   sim MODEL...     serve emulated devices (e.g. TavraA Koru) on this machine until Ctrl-C
+  find             list the devices on the local network and on USB (--ring MAC, --set-ip MAC IP
+                   MASK GATEWAY, --json, --loopback; see find --help)
 """
 
 
@@ -26,6 +29,10 @@ def main(argv: list[str]) -> int:
         from .sim import main as sim
 
         return sim(rest)
+    if command == "find":
+        from .find import main as find
+
+        return find(rest)
     print(f"unknown command {command!r}\n" + USAGE, end="", file=sys.stderr)
     return 2
 

@@ -90,6 +90,14 @@ struct DIOData {
   bool fixed_direction = false;
 };
 
+// The addresses a network device leaves the factory with (dotted texts); the emulator starts its
+// devices with them. Not construction data: no module takes them.
+struct NetworkData {
+  std::string ip_addr;
+  std::string subnet_mask;
+  std::string gateway;
+};
+
 struct ProductSpec {
   std::string class_name;  // "TavraA"
   std::string model;       // "Tavra-A"
@@ -104,6 +112,7 @@ struct ProductSpec {
   std::optional<DIOData> dio;
   std::optional<PairMap> uart_dict, I2C_dict, SPI_dict, can_dict;
   std::optional<PairMap> thermal_dict, ahrs_dict, motion_dict, tvst_dict;
+  std::optional<NetworkData> network;  // the products with NetworkModule
   // The slice of a module without construction data.
   static constexpr std::nullopt_t no_data = std::nullopt;
 

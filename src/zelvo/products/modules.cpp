@@ -6,6 +6,10 @@
 #include "zelvo/analog/data_logger.hpp"
 #include "zelvo/dio/dio_module.hpp"
 #include "zelvo/products/product.hpp"
+#include "zelvo/system/broadcast_module.hpp"
+#include "zelvo/system/network_module.hpp"
+#include "zelvo/system/sd_card_module.hpp"
+#include "zelvo/system/sntp_module.hpp"
 #include "zelvo/system/system_module.hpp"
 
 namespace zelvo {

@@ -7,6 +7,9 @@
 #include "zelvo/sim/ai_firmware.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/firmware.hpp"
+#include "zelvo/sim/network_firmware.hpp"
+#include "zelvo/sim/sd_card_firmware.hpp"
+#include "zelvo/sim/sntp_firmware.hpp"
 #include "zelvo/sim/system_firmware.hpp"
 
 namespace zelvo::sim {
