@@ -25,19 +25,6 @@ struct NetworkGroup : ServiceGroup {
   }
 };
 
-IPv4 ipFrom(const std::string& text) {
-  in_addr a{};
-  if (inet_pton(AF_INET, text.c_str(), &a) != 1) throw std::invalid_argument("'" + text + "' is not a dotted IPv4 address");
-  const std::uint32_t v = ntohl(a.s_addr);
-  return {Byte(v >> 24), Byte(v >> 16), Byte(v >> 8), Byte(v)};
-}
-
-std::string ipText(const IPv4& a) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
-  return buf;
-}
-
 MAC macFrom(const std::string& text) {
   MAC m{};
   char end = 0;
@@ -56,12 +43,12 @@ std::string macText(const MAC& m) {
 template <IPv4 sim::NetworkSettings::*Field>
 void setAddress(const NetworkGroup& g, const std::string& text) {
   sim::NetworkSettings s = g.net().settings();
-  s.*Field = ipFrom(text);
+  s.*Field = ipv4From(text);
   if (!g.net().setAddresses(s.ip, s.mask, s.gateway)) throw std::invalid_argument("the device refuses '" + text + "'");
 }
 template <IPv4 sim::NetworkSettings::*Field>
 std::string address(const NetworkGroup& g) {
-  return ipText(g.net().settings().*Field);
+  return ipv4Text(g.net().settings().*Field);
 }
 
 void setMac(const NetworkGroup& g, const std::string& text) {
@@ -86,6 +73,19 @@ void setAnswerLimit(const NetworkGroup& g, std::optional<int> bytes) {
 }
 
 }  // namespace
+
+IPv4 ipv4From(const std::string& text) {
+  in_addr a{};
+  if (inet_pton(AF_INET, text.c_str(), &a) != 1) throw std::invalid_argument("'" + text + "' is not a dotted IPv4 address");
+  const std::uint32_t v = ntohl(a.s_addr);
+  return {Byte(v >> 24), Byte(v >> 16), Byte(v >> 8), Byte(v)};
+}
+
+std::string ipv4Text(const IPv4& a) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
+  return buf;
+}
 
 void bindNetworkControls(nb::module_& s, nb::handle device_cls) {
   using G = NetworkGroup;

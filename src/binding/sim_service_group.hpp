@@ -11,6 +11,7 @@
 
 #include "binding/property.hpp"
 #include "zelvo/sim/emulator.hpp"
+#include "zelvo/sim/network_firmware.hpp"
 
 namespace zelvo::py {
 
@@ -37,6 +38,10 @@ void addServiceGroup(nb::handle device_cls, const char* name, const char* doc) {
   };
   setProperty(device_cls, name, nb::cpp_function(get, nb::is_method()), nb::none(), doc);
 }
+
+// Dotted IPv4 texts of the controls (ValueError for anything else), and back.
+sim::IPv4 ipv4From(const std::string& text);
+std::string ipv4Text(const sim::IPv4& a);
 
 // Each registers its group class in the emulator submodule and adds it to the device class.
 void bindNetworkControls(nb::module_& sim_module, nb::handle device_cls);

@@ -1,5 +1,4 @@
 // dev.sntp: the emulated device's time-synchronisation settings and the "unreachable" switch.
-#include <arpa/inet.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 
@@ -13,19 +12,7 @@ struct SntpGroup : ServiceGroup {
   sim::SNTPFirmware& sntp() const { return firmware<sim::SNTPFirmware>("SNTP client"); }
 };
 
-std::string dotted(const sim::IPv4& a) {
-  in_addr addr{htonl(std::uint32_t{a[0]} << 24 | std::uint32_t{a[1]} << 16 | std::uint32_t{a[2]} << 8 | a[3])};
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &addr, text, sizeof text);
-  return text;
-}
-
-void setServer(const SntpGroup& g, const std::string& text) {
-  in_addr a{};
-  if (inet_pton(AF_INET, text.c_str(), &a) != 1) throw std::invalid_argument("'" + text + "' is not a dotted IPv4 address");
-  const std::uint32_t v = ntohl(a.s_addr);
-  g.sntp().setServer({Byte(v >> 24), Byte(v >> 16), Byte(v >> 8), Byte(v)});
-}
+void setServer(const SntpGroup& g, const std::string& text) { g.sntp().setServer(ipv4From(text)); }
 
 void setPeriod(const SntpGroup& g, double seconds) {
   if (!g.sntp().setPeriod(static_cast<float>(seconds))) throw std::invalid_argument("the period is a positive number of seconds");
@@ -38,11 +25,11 @@ void bindSntpControls(nb::module_& s, nb::handle device_cls) {
   nb::class_<G>(s, "SntpControls",
                 "The time-synchronisation client of an emulated device (dev.sntp). It never contacts a time\n"
                 "server: a synchronisation copies the host's clock into the device's.")
-      .def_prop_rw("server", [](const G& g) { return dotted(g.sntp().server()); }, &setServer,
+      .def_prop_rw("server", [](const G& g) { return ipv4Text(g.sntp().server()); }, &setServer,
                    "The server address set ('255.255.255.255': the device searches for one).")
       .def_prop_rw("period", [](const G& g) { return double{g.sntp().period()}; }, &setPeriod,
                    "Seconds between synchronisations (3600).")
-      .def_prop_ro("in_use", [](const G& g) { return dotted(g.sntp().inUse()); },
+      .def_prop_ro("in_use", [](const G& g) { return ipv4Text(g.sntp().inUse()); },
                    "The server the device reports in use: the one set, its gateway while searching, '0.0.0.0'\n"
                    "while unreachable.")
       .def_prop_rw("unreachable", [](const G& g) { return g.sntp().unreachable(); },

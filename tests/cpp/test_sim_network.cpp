@@ -13,6 +13,8 @@
 #include <set>
 #include <thread>
 
+#include "support/firmware_steps.hpp"
+#include "support/udp_peer.hpp"
 #include "support/waits.hpp"
 #include "test_sim_client.hpp"
 #include "zelvo/sim/emulator.hpp"
@@ -24,39 +26,29 @@ using simtest::Bytes;
 using namespace std::chrono_literals;
 namespace sim = zelvo::sim;
 
-// One command and the reply it gets, in order on one device.
-struct Step {
-  int code;
-  Bytes payload;
-  Bytes reply;
-};
-
-Bytes handle(sim::Firmware& fw, int code, Bytes payload) {
-  const auto replies = fw.handle(sim::Request{code, std::move(payload)});
-  return replies.empty() ? Bytes{} : replies.front().payload;
-}
+using ztest::handle;
+using ztest::runSteps;
 
 TEST(SimNetwork, SettingsCommandsInOrder) {
   sim::Firmware fw(zelvo::product("TavraA"));
-  const Step steps[] = {
-      {243, {}, {192, 168, 1, 110, 255, 255, 255, 0}},     // the catalogue's factory address
-      {124, {}, {192, 168, 1, 1}},
-      {244, {10, 0, 0, 5, 255, 255, 0, 0}, {0}},
-      {243, {}, {10, 0, 0, 5, 255, 255, 0, 0}},
-      {244, {0, 0, 0, 1, 255, 255, 0, 0}, {71}},            // not a host address
-      {244, {224, 0, 0, 1, 255, 255, 0, 0}, {71}},
-      {244, {10, 0, 0, 6, 255, 0, 255, 0}, {71}},           // not a mask
-      {244, {10, 0, 0, 6, 0, 0, 0, 0}, {71}},
-      {244, {10, 0, 0}, {80}},                              // too short
-      {125, {10, 0, 0, 254}, {0}},
-      {124, {}, {10, 0, 0, 254}},
-      {243, {}, {10, 0, 0, 5, 255, 255, 0, 0}},              // unchanged by the refusals
-      {246, {3, 0, 0, 0, 0, 9}, {71}},                      // a multicast MAC
-      {246, {0, 0, 0, 0, 0, 0}, {71}},
-      {246, {2, 0, 0, 0, 0, 9}, {0}},
-      {245, {}, {2, 0, 0, 0, 0, 9}},
-  };
-  for (const auto& s : steps) EXPECT_EQ(handle(fw, s.code, s.payload), s.reply) << "command " << s.code;
+  runSteps(fw, {
+      {"the catalogue's factory address", 243, {}, {192, 168, 1, 110, 255, 255, 255, 0}},
+      {"factory gateway", 124, {}, {192, 168, 1, 1}},
+      {"set address and mask", 244, {10, 0, 0, 5, 255, 255, 0, 0}, {0}},
+      {"read back", 243, {}, {10, 0, 0, 5, 255, 255, 0, 0}},
+      {"not a host address", 244, {0, 0, 0, 1, 255, 255, 0, 0}, {71}},
+      {"multicast", 244, {224, 0, 0, 1, 255, 255, 0, 0}, {71}},
+      {"not a mask", 244, {10, 0, 0, 6, 255, 0, 255, 0}, {71}},
+      {"empty mask", 244, {10, 0, 0, 6, 0, 0, 0, 0}, {71}},
+      {"too short", 244, {10, 0, 0}, {80}},
+      {"set gateway", 125, {10, 0, 0, 254}, {0}},
+      {"gateway read back", 124, {}, {10, 0, 0, 254}},
+      {"unchanged by the refusals", 243, {}, {10, 0, 0, 5, 255, 255, 0, 0}},
+      {"multicast MAC", 246, {3, 0, 0, 0, 0, 9}, {71}},
+      {"all-zero MAC", 246, {0, 0, 0, 0, 0, 0}, {71}},
+      {"set MAC", 246, {2, 0, 0, 0, 0, 9}, {0}},
+      {"MAC read back", 245, {}, {2, 0, 0, 0, 0, 9}},
+  });
 }
 
 TEST(SimNetwork, WifiFactoryAddressAndUniqueMacs) {
@@ -141,7 +133,7 @@ class Finder {
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    sockaddr_in a = at(INADDR_LOOPBACK, 0);
+    sockaddr_in a = ztest::endpoint(INADDR_LOOPBACK, 0);
     socklen_t len = sizeof a;
     if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
       throw std::runtime_error("cannot bind 127.0.0.1");
@@ -151,7 +143,7 @@ class Finder {
   int port() const { return port_; }
   void send(std::uint32_t to, int port, int code, const Bytes& payload) const {
     const Bytes f = simtest::frame(code, payload);
-    const sockaddr_in a = at(to, port);
+    const sockaddr_in a = ztest::endpoint(to, port);
     ::sendto(fd_, f.data(), f.size(), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
   }
   // (source address, answer payload) of each answer within `wait`.
@@ -170,13 +162,6 @@ class Finder {
       out.emplace_back(text, Bytes(buf + 3 + code_bytes, buf + n - 2));
     }
     return out;
-  }
-  static sockaddr_in at(std::uint32_t addr, int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(addr);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    return a;
   }
 
  private:

@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "support/firmware_steps.hpp"
 #include "zelvo/sim/firmware.hpp"
 #include "zelvo/sim/sd_card_firmware.hpp"
 #include "zelvo/sim/sntp_firmware.hpp"
@@ -13,21 +14,7 @@ using zelvo::Byte;
 using zelvo::Bytes;
 namespace sim = zelvo::sim;
 
-struct Step {
-  const char* what;
-  int code;
-  Bytes payload;
-  Bytes reply;
-};
-
-Bytes handle(sim::Firmware& fw, int code, Bytes payload) {
-  const auto replies = fw.handle(sim::Request{code, std::move(payload)});
-  return replies.empty() ? Bytes{} : replies.front().payload;
-}
-
-void run(sim::Firmware& fw, std::initializer_list<Step> steps) {
-  for (const auto& s : steps) EXPECT_EQ(handle(fw, s.code, s.payload), s.reply) << s.what;
-}
+using ztest::runSteps;
 
 Bytes text(const std::string& t, Bytes lead = {}) {
   lead.insert(lead.end(), t.begin(), t.end());
@@ -36,7 +23,7 @@ Bytes text(const std::string& t, Bytes lead = {}) {
 
 TEST(SimSntp, ServerPeriodAndTheServerInUse) {
   sim::Firmware fw(zelvo::product("Kinora"));
-  run(fw, {
+  runSteps(fw, {
               {"searching at first", 2626, {0}, {0, 255, 255, 255, 255}},
               {"found on its network", 2625, {}, text("192.168.1.1", {0})},
               {"hourly", 2628, {}, {0x45, 0x61, 0, 0}},
@@ -58,12 +45,12 @@ TEST(SimSntp, SyncCopiesTheHostClockUnlessUnreachable) {
   const sim::DateTime old{2001, 2, 3, 4, 5, 6};
   fw.setRtc(old);
   sntp.setUnreachable(true);
-  run(fw, {{"fails", 2624, {}, {72}}, {"nothing in use", 2625, {}, text("0.0.0.0", {0})}});
+  runSteps(fw, {{"fails", 2624, {}, {72}}, {"nothing in use", 2625, {}, text("0.0.0.0", {0})}});
   EXPECT_EQ(fw.rtcNow().year, 2001);
   EXPECT_EQ(sntp.syncs(), 0);
   sntp.setUnreachable(false);
   const int year_now = sim::dateTimeOf(std::chrono::system_clock::now()).year;
-  run(fw, {{"synchronises", 2624, {}, {0}}});
+  runSteps(fw, {{"synchronises", 2624, {}, {0}}});
   EXPECT_GE(fw.rtcNow().year, year_now);
   EXPECT_EQ(sntp.syncs(), 1);
   EXPECT_TRUE(sntp.lastSync().has_value());
@@ -77,7 +64,7 @@ TEST(SimSdCard, AFileWrittenAndReadBack) {
     p.insert(p.end(), name.begin(), name.end());
     return p;
   };
-  run(fw, {
+  runSteps(fw, {
               {"open a file before mounting", 2244, open(0), {10}},
               {"capacity while unmounted", 2242, {}, {0, 0, 0, 0}},
               {"mount", 2240, {}, {0}},
@@ -109,10 +96,10 @@ TEST(SimSdCard, NoCardAndAFullCard) {
   sim::Firmware fw(zelvo::product("AerisR3AOD"));
   auto& sd = *fw.findModule<sim::SDCardFirmware>();
   sd.setInserted(false);
-  run(fw, {{"no card", 2240, {}, {40}}});
+  runSteps(fw, {{"no card", 2240, {}, {40}}});
   sd.setInserted(true);
   sd.setCapacityMB(0);
-  run(fw, {{"mount", 2240, {}, {0}}, {"create", 2244, {0, 1, 'f'}, {0}}, {"full", 2245, {1, 'x'}, {40}}});
+  runSteps(fw, {{"mount", 2240, {}, {0}}, {"create", 2244, {0, 1, 'f'}, {0}}, {"full", 2245, {1, 'x'}, {40}}});
   sd.setInserted(false);  // pulled out: unmounted, the file closed
   EXPECT_FALSE(sd.mounted());
   EXPECT_FALSE(sd.openFile().has_value());

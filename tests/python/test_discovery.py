@@ -188,6 +188,7 @@ def test_real_broadcast_path_in_a_private_namespace():
                           env=env, timeout=120)
     assert done.returncode == 0, done.stderr
     seen = json.loads(done.stdout)
+    print(seen)  # shown when an assertion below fails
     # one copy (or more: a broadcast also comes back over the veth pair) from every interface that is up
     assert set(seen["sources"]) == {"127.0.0.1", "10.231.0.1", "10.231.0.2"}
     assert set(seen["copies_per_responder"]) == {True}

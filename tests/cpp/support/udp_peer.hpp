@@ -20,6 +20,15 @@
 
 namespace ztest {
 
+// addr:port, the address in host byte order.
+inline sockaddr_in endpoint(std::uint32_t addr, int port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(addr);
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  return a;
+}
+
 struct Datagram {
   int code = 0;
   Bytes payload;
@@ -33,7 +42,7 @@ class UdpPeer {
 
   UdpPeer(int answer_port, Script script) : answer_port_(answer_port), script_(std::move(script)) {
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
+    sockaddr_in a = endpoint(INADDR_LOOPBACK, 0);
     socklen_t len = sizeof a;
     if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0 || ::pipe(wake_) != 0)
@@ -58,14 +67,6 @@ class UdpPeer {
   bool waitForRequests(std::size_t n, std::chrono::milliseconds limit = 3000ms) const {
     std::unique_lock lock(m_);
     return cv_.wait_for(lock, limit, [&] { return requests_.size() >= n; });
-  }
-
-  static sockaddr_in loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    return a;
   }
 
  private:
@@ -94,7 +95,7 @@ class UdpPeer {
         requests_.push_back(d);
       }
       cv_.notify_all();
-      const sockaddr_in to = loopback(answer_port_);
+      const sockaddr_in to = endpoint(INADDR_LOOPBACK, answer_port_);
       for (const Bytes& frame : script_ ? script_(d, nth) : std::vector<Bytes>{})
         (void)!::sendto(fd_, frame.data(), frame.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }

@@ -8,6 +8,7 @@ import json
 import socket
 import subprocess
 import threading
+import time
 
 import pyzelvo
 from pyzelvo import sim
@@ -16,10 +17,16 @@ VETH = ("zvA", "zvB")
 ADDRESSES = ("10.231.0.1/24", "10.231.0.2/24")
 REQUEST_PORT, ANSWER_PORT = 40555, 40556
 COLLECT = 1.5
+CARRIER_WAIT = 10  # seconds
 
 
 def ip(*args):
     subprocess.run(["ip", *args], check=True)
+
+
+def carrier(name):
+    shown = subprocess.run(["ip", "-o", "link", "show", "dev", name], capture_output=True, text=True, check=True)
+    return "state UP" in shown.stdout
 
 
 def set_up_interfaces():
@@ -28,6 +35,12 @@ def set_up_interfaces():
     for name, address in zip(VETH, ADDRESSES):
         ip("addr", "add", address, "dev", name)
         ip("link", "set", name, "up")
+    # A veth end carries packets once both ends are up and the kernel says so.
+    deadline = time.monotonic() + CARRIER_WAIT
+    while not all(carrier(name) for name in VETH):
+        if time.monotonic() > deadline:
+            raise SystemExit("the veth pair did not come up")
+        time.sleep(0.01)
 
 
 def frame(code, payload):
@@ -41,12 +54,17 @@ def record(serial):
             + text(serial, 8) + text("", 16) + text("", 32) + bytes([10, 231, 0, 1]))
 
 
-def receiver(serial, stop, sources):
-    """A receiver on the shared request port that answers every request with its record."""
+def bound_receiver():
+    """A socket on the shared request port (bound before anything is sent)."""
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     s.bind(("", REQUEST_PORT))
     s.settimeout(0.1)
+    return s
+
+
+def receiver(s, serial, stop, sources):
+    """Answers every request with its record until stopped."""
     while not stop.is_set():
         try:
             data, (host, _) = s.recvfrom(512)
@@ -61,7 +79,8 @@ def main():
     set_up_interfaces()
     stop = threading.Event()
     seen = {"RESP0001": [], "RESP0002": []}
-    threads = [threading.Thread(target=receiver, args=(serial, stop, sources)) for serial, sources in seen.items()]
+    threads = [threading.Thread(target=receiver, args=(bound_receiver(), serial, stop, sources))
+               for serial, sources in seen.items()]
     for t in threads:
         t.start()
     with sim.Emulator(discovery_port=REQUEST_PORT, answer_port=ANSWER_PORT) as emu:
