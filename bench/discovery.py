@@ -10,6 +10,7 @@ Only loopback traffic: requests go to 127.255.255.255 from 127.0.0.1.
 from __future__ import annotations
 
 import argparse
+import os
 import subprocess
 import sys
 import time
@@ -40,6 +41,7 @@ def one_search(finder: "pyzelvo.DeviceFinder") -> tuple[int, int, float, float]:
 
 
 def main() -> None:
+    os.environ["ZELVO_BROADCAST_LOOPBACK_ONLY"] = "1"  # nothing here may leave this machine
     ap = argparse.ArgumentParser()
     ap.add_argument("--counts", type=int, nargs="+", default=[1, 10, 50])
     ap.add_argument("--rounds", type=int, default=3)

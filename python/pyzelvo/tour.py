@@ -10,6 +10,7 @@ four devices at once, and closes everything.
 from __future__ import annotations
 
 import asyncio
+import os
 import time
 from pathlib import Path
 
@@ -178,6 +179,7 @@ async def read_concurrently(devices: dict[str, pyzelvo.Device]) -> None:
 
 def main(argv: list[str] | None = None) -> int:
     print(f"{pyzelvo.PKG_FULL_NAME} {pyzelvo.__version__}: a tour against the built-in emulator")
+    os.environ["ZELVO_BROADCAST_LOOPBACK_ONLY"] = "1"  # the tour's discovery never leaves this machine
     discovery_port, answer_port = sim.free_udp_ports(2)
     with sim.Emulator(discovery_port=discovery_port, answer_port=answer_port) as emu:
         heading("Emulated devices")

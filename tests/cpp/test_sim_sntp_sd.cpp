@@ -1,7 +1,6 @@
-// The emulated SNTP client and SD card, command by command in the order a host uses them.
+// The emulated SNTP client and SD card, command by command in the order a host uses them. (A
+// synchronisation is checked through the driver in tests/python/test_network_services.py.)
 #include <gtest/gtest.h>
-
-#include <chrono>
 
 #include "support/firmware_steps.hpp"
 #include "zelvo/sim/firmware.hpp"
@@ -37,23 +36,6 @@ TEST(SimSntp, ServerPeriodAndTheServerInUse) {
               {"not a number", 2629, {0x7F, 0xC0, 0, 0}, {80}},
           });
   EXPECT_EQ(fw.findModule<sim::SNTPFirmware>()->period(), 60.0F);
-}
-
-TEST(SimSntp, SyncCopiesTheHostClockUnlessUnreachable) {
-  sim::Firmware fw(zelvo::product("TavraA"));
-  auto& sntp = *fw.findModule<sim::SNTPFirmware>();
-  const sim::DateTime old{2001, 2, 3, 4, 5, 6};
-  fw.setRtc(old);
-  sntp.setUnreachable(true);
-  runSteps(fw, {{"fails", 2624, {}, {72}}, {"nothing in use", 2625, {}, text("0.0.0.0", {0})}});
-  EXPECT_EQ(fw.rtcNow().year, 2001);
-  EXPECT_EQ(sntp.syncs(), 0);
-  sntp.setUnreachable(false);
-  const int year_now = sim::dateTimeOf(std::chrono::system_clock::now()).year;
-  runSteps(fw, {{"synchronises", 2624, {}, {0}}});
-  EXPECT_GE(fw.rtcNow().year, year_now);
-  EXPECT_EQ(sntp.syncs(), 1);
-  EXPECT_TRUE(sntp.lastSync().has_value());
 }
 
 TEST(SimSdCard, AFileWrittenAndReadBack) {

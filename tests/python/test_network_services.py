@@ -1,6 +1,7 @@
 """Network configuration, SNTP and the SD card end to end against the emulator in both families,
 and what only the binding decides: argument types, defaults, keywords, result shapes. (The bytes
-of every request and the decoding of every reply are checked in tests/cpp/test_network_services.cpp.)"""
+of every request, the decoding of every reply and the range checks are in
+tests/cpp/test_network_services.cpp.)"""
 
 import datetime
 
@@ -74,26 +75,21 @@ def test_sd_card(attach, call):
 
 
 @pytest.mark.parametrize(
-    "product, op, args, error, code",
+    "product, op, args, code",
     [
-        ("TavraA", "_setGateway", (17,), z.InputTypeNotCorrectError, SET_GATEWAY),
-        ("TavraA", "Net_setIPAddrAndSubmask", ("10.0.0.1", 24), z.InputTypeNotCorrectError, SET_IP),
-        ("TavraA", "Net_setIPAddrAndSubmask", ("10.0.0.1", "255.255.255.1.0"), z.InputDataNotInRangeError, SET_IP),
-        ("TavraA", "SNTP_setServerIP", (12,), z.InputTypeNotCorrectError, SNTP_SET_SERVER_IP),
-        ("TavraA", "SNTP_setPeriod", ("1",), z.InputTypeNotCorrectError, SNTP_SET_SYNC_PERIOD),
-        ("AerisR3AH", "SD_openFile", (17, 0), z.InputTypeNotCorrectError, SD_OPEN_FILE),
-        ("AerisR3AH", "SD_openFile", ("n" * 256, 0), z.InputDataNotInRangeError, SD_OPEN_FILE),
-        ("AerisR3AH", "SD_openFile", ("\u20ac", 0), z.InputDataNotInRangeError, SD_OPEN_FILE),
-        ("AerisR3AH", "SD_openFile", ("a", 256), z.InputDataNotInRangeError, SD_OPEN_FILE),
-        ("AerisR3AH", "SD_writeFile", (17,), z.InputTypeNotCorrectError, SD_WRITE_FILE),
-        ("AerisR3AH", "SD_writeFile", ([1],), z.InputTypeNotCorrectError, SD_WRITE_FILE),
-        ("AerisR3AH", "SD_writeFile", (["ab"],), z.InputDataNotInRangeError, SD_WRITE_FILE),
-        ("AerisR3AH", "SD_readFile", (255,), z.InputDataNotInRangeError, SD_READ_FILE),
+        ("TavraA", "_setGateway", (17,), SET_GATEWAY),
+        ("TavraA", "Net_setIPAddrAndSubmask", ("10.0.0.1", 24), SET_IP),
+        ("TavraA", "SNTP_setServerIP", (12,), SNTP_SET_SERVER_IP),
+        ("TavraA", "SNTP_setPeriod", ("1",), SNTP_SET_SYNC_PERIOD),
+        ("AerisR3AH", "SD_openFile", (17, 0), SD_OPEN_FILE),
+        ("AerisR3AH", "SD_writeFile", (17,), SD_WRITE_FILE),
+        ("AerisR3AH", "SD_writeFile", ([1],), SD_WRITE_FILE),
+        ("AerisR3AH", "SD_readFile", ("4",), SD_READ_FILE),
     ],
 )
-def test_bad_arguments_send_nothing(attach, call, product, op, args, error, code):
+def test_wrong_argument_types_send_nothing(attach, call, product, op, args, code):
     dev, target = attach(product)
-    with pytest.raises(error):
+    with pytest.raises(z.InputTypeNotCorrectError):
         call(dev, op, *args)
     assert target.request_count(code) == 0
 
