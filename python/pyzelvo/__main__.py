@@ -1,6 +1,7 @@
 """Command line: ``python -m pyzelvo tour`` runs the tour against the built-in emulator;
 ``python -m pyzelvo sim MODEL...`` serves emulated devices on this machine; ``python -m pyzelvo
-examples`` lists the example scripts by product and category."""
+examples`` lists the example scripts by product and category; ``python -m pyzelvo find`` lists the
+devices on the network and on USB."""
 
 from __future__ import annotations
 
@@ -13,6 +14,8 @@ commands:
   sim MODEL...     serve emulated devices (e.g. TavraA Koru) on this machine until Ctrl-C
   examples [PRODUCT...]
                    list the example scripts by product and category
+  find             list the devices on the local network and on USB (--ring MAC, --set-ip MAC IP
+                   MASK GATEWAY, --json, --loopback; see find --help)
 """
 
 
@@ -33,6 +36,10 @@ def main(argv: list[str]) -> int:
         from .examples import main as examples
 
         return examples(rest)
+    if command == "find":
+        from .find import main as find
+
+        return find(rest)
     print(f"unknown command {command!r}\n" + USAGE, end="", file=sys.stderr)
     return 2
 

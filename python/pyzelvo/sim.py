@@ -26,6 +26,17 @@ The peripheral controls are grouped by peripheral (``dev.dio``, ``dev.ai``); the
 names (``set_input``, ``outputs``, ``dio_words``, ``ai_set_waveform``, ``ai_state``, ...) remain
 as aliases.
 
+Network products also keep network settings and answer discovery (``dev.network``): requests
+broadcast on the loopback network (127.255.255.255) or from a loopback address (255.255.255.255)
+to the discovery port reach every emulated device, which answers from its own address; answers
+never leave this machine. SNTP and SD card products have ``dev.sntp`` and ``dev.sd``::
+
+    with sim.Emulator(discovery_port=50001, answer_port=50002) as emu:
+        a, b = emu.add("TavraA", host="127.0.0.2"), emu.add("TavraD", host="127.0.0.3")
+        a.network.ip, a.network.mac               # '192.168.1.110', '02:5a:...'
+        b.network.mac = a.network.mac             # two devices with one MAC
+        a.network.ignore_discovery(2)             # only the third copy of a request is answered
+
 USB products can also be served over USB, through the shim library that
 :func:`usb_library_path` names; a process that loads it as its libusb-1.0 (environment
 variable ``ZELVO_LIBUSB``) reaches them with ``connect(serial_number)``::
@@ -49,6 +60,7 @@ import ipaddress
 import os
 import shutil
 import signal
+import socket
 import sys
 import tempfile
 import threading
@@ -80,9 +92,19 @@ AoControls = _sim.AoControls
 ThermalControls = _sim.ThermalControls
 AhrsControls = _sim.AhrsControls
 WifiControls = _sim.WifiControls
+#: The network settings and discovery controls of a device (``dev.network``).
+NetworkControls = _sim.NetworkControls
+#: The time-synchronisation controls of a device (``dev.sntp``).
+SntpControls = _sim.SntpControls
+#: The SD card of a device (``dev.sd``).
+SdCardControls = _sim.SdCardControls
 
 #: Ports a Wi-Fi device listens on out of the box (command channel, data channel).
 WIFI_PAIR_PORTS = (7, 1336)
+
+#: Discovery ports of emulators made without ports of their own: requests arrive at the first,
+#: answers go to the second (the protocol's ports; the test suite moves them to free ones).
+DISCOVERY_PORTS = (61557, 6667)
 
 __all__ = [
     "Emulator",
@@ -99,9 +121,14 @@ __all__ = [
     "ThermalControls",
     "AhrsControls",
     "WifiControls",
+    "NetworkControls",
+    "SntpControls",
+    "SdCardControls",
     "WIFI_PAIR_PORTS",
+    "DISCOVERY_PORTS",
     "products",
     "usb_products",
+    "free_udp_ports",
     "usb_library_path",
     "connect_line",
     "main",
@@ -116,6 +143,19 @@ def products() -> list[str]:
 def usb_products() -> list[str]:
     """Class names of the products that can be served over USB (``add(..., usb=True)``)."""
     return list(_sim.usb_products())
+
+
+def free_udp_ports(count: int = 2) -> tuple[int, ...]:
+    """``count`` distinct UDP ports free on 127.0.0.1 right now, e.g. for
+    ``Emulator(discovery_port=..., answer_port=...)`` beside other emulators on this machine."""
+    probes = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(count)]
+    try:
+        for s in probes:
+            s.bind(("127.0.0.1", 0))
+        return tuple(s.getsockname()[1] for s in probes)
+    finally:
+        for s in probes:
+            s.close()
 
 
 def usb_library_path() -> str:
@@ -135,7 +175,11 @@ class Emulator:
     the emulator and interpreter exit also call.
     """
 
-    def __init__(self) -> None:
+    def __init__(self, *, discovery_port: Optional[int] = None, answer_port: Optional[int] = None) -> None:
+        """``discovery_port`` and ``answer_port``: where the network devices of this emulator take
+        discovery requests and where they send the answers (default :data:`DISCOVERY_PORTS`)."""
+        self.discovery_port = DISCOVERY_PORTS[0] if discovery_port is None else discovery_port
+        self.answer_port = DISCOVERY_PORTS[1] if answer_port is None else answer_port
         self._core = _sim.Emulator()
         self._lock = threading.Lock()
         self._added: list = []  # every device, in order
@@ -165,6 +209,8 @@ class Emulator:
         serial: Optional[str] = None,
         firmware_version: str = "1.0.0",
         usb: bool = False,
+        discovery_port: Optional[int] = None,
+        answer_port: Optional[int] = None,
     ) -> "EmulatedDevice | EmulatedUsbDevice":
         """Start an emulated device of the product class ``class_name`` (``"TavraA"``, ...).
 
@@ -176,12 +222,15 @@ class Emulator:
         ``usb=True`` (USB products only) plugs the device into the USB shim's bus instead of
         listening on TCP: see :func:`usb_library_path`. Host and ports do not apply then.
 
+        Network products answer discovery requests at ``discovery_port`` (0: not at all) and send
+        the answers to ``answer_port`` (default: the emulator's); see ``dev.network``.
+
         Raises ValueError for an unknown product class or unsuitable options, OSError (for example
         PermissionError, or errno EADDRINUSE) when a port cannot be bound, RuntimeError after
         :meth:`close` or when the USB shim is missing.
         """
         if usb:
-            if (host, wifi_pair, port, data_port) != ("127.0.0.1", False, 0, 0):
+            if (host, wifi_pair, port, data_port, discovery_port, answer_port) != ("127.0.0.1", False, 0, 0, None, None):
                 raise ValueError("a USB device has no host, ports or Wi-Fi pair")
             with self._lock:
                 if self.closed:
@@ -198,6 +247,8 @@ class Emulator:
             data_port=data_port,
             serial=serial or "",
             firmware_version=firmware_version,
+            discovery_port=self.discovery_port if discovery_port is None else discovery_port,
+            answer_port=self.answer_port if answer_port is None else answer_port,
         )
         self._added.append(dev)
         return dev
@@ -328,6 +379,18 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser.add_argument("--usb-over-tcp", action="store_true",
                         help="serve USB models on TCP as network devices instead of through the USB socket")
     parser.add_argument("--usb-socket", metavar="PATH", help="the UNIX socket for USB models (default: a new temporary one)")
+    parser.add_argument(
+        "--discovery-port",
+        type=int,
+        default=DISCOVERY_PORTS[0],
+        help=f"port the network devices take discovery requests on (default {DISCOVERY_PORTS[0]}; 0: none)",
+    )
+    parser.add_argument(
+        "--answer-port",
+        type=int,
+        default=DISCOVERY_PORTS[1],
+        help=f"port they send discovery answers to (default {DISCOVERY_PORTS[1]})",
+    )
     args = parser.parse_args(argv)
     known = set(products())
     for model in args.models:
@@ -341,7 +404,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     if threading.current_thread() is threading.main_thread():
         restore = signal.signal(signal.SIGTERM, lambda *_: stop.set())
     try:
-        with Emulator() as emu:
+        with Emulator(discovery_port=args.discovery_port, answer_port=args.answer_port) as emu:
             wifi_count = 0
             next_port = args.port
             usb_models = set(usb_products())
@@ -370,6 +433,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             if emu.usb_socket is not None:
                 print("USB devices: in the script's shell first run", flush=True)
                 print(f"    export ZELVO_USB_EMULATOR={emu.usb_socket}", flush=True)
+            if args.discovery_port and any(_answers_discovery(d) for d in emu.devices):
+                print(
+                    f"Discovery: requests on port {args.discovery_port} (loopback broadcasts), answers to port "
+                    f"{args.answer_port}; try: python -m pyzelvo find --loopback --port {args.discovery_port} "
+                    f"--answer-port {args.answer_port}",
+                    flush=True,
+                )
             print("Serving; Ctrl-C stops.", flush=True)
             stop.wait()
     except KeyboardInterrupt:
@@ -378,6 +448,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         if restore is not None:
             signal.signal(signal.SIGTERM, restore)
     return 0
+
+
+def _answers_discovery(dev) -> bool:
+    try:
+        return dev.network.discovery_port is not None
+    except (AttributeError, ValueError):  # USB devices; products without network settings
+        return False
 
 
 def _wifi_models() -> set[str]:

@@ -1,10 +1,12 @@
 """A tour of the driver against the built-in emulator: ``python -m pyzelvo tour``.
 
-Starts emulated Tavra-A, Koru, Kinora and Aeris-R3-A devices on this machine, connects to each
-with the same calls a script uses for real hardware, reads and sets their system information,
-repeats the reads as asyncio awaitables on all four devices at once, and closes everything. Then
-it generates waveforms on a Pellor-K1-AOD's analog outputs and reads them back through its analog
-inputs, reads a Tavra-T thermocouple and the orientation of a turning Aeris-R3-AH.
+Starts emulated Tavra-A, Koru, Kinora and Aeris-R3-A devices on this machine, finds them by a
+discovery broadcast on the loopback network (nothing leaves this machine), re-addresses one and
+rings another by MAC address, connects to each with the same calls a script uses for real
+hardware, reads and sets their system information, repeats the reads as asyncio awaitables on all
+four devices at once, and closes everything. Then it generates waveforms on a Pellor-K1-AOD's
+analog outputs and reads them back through its analog inputs, reads a Tavra-T thermocouple and the
+orientation of a turning Aeris-R3-AH.
 """
 
 from __future__ import annotations
@@ -16,7 +18,7 @@ import time
 from pathlib import Path
 
 import pyzelvo
-from pyzelvo import sim
+from pyzelvo import find, sim
 
 # Emulated Ethernet devices listen on free ports of 127.0.0.1; the Wi-Fi device gets its own
 # loopback address with the Wi-Fi default ports (7 and 1336) when this machine allows binding
@@ -40,6 +42,31 @@ def start_emulators(emu: sim.Emulator) -> dict[str, sim.EmulatedDevice]:
     for e in emulated.values():
         print(sim._sim.describe(e))
     return emulated
+
+
+def discover(emu: sim.Emulator, emulated: dict[str, sim.EmulatedDevice]) -> None:
+    """The emulated devices answer a broadcast on the loopback network, as devices on a real network
+    answer one from the finder (python -m pyzelvo find)."""
+    finder = find.open_finder(target=find.LOOPBACK_TARGET, sources=[find.LOOPBACK_SOURCE], bind=find.LOOPBACK_SOURCE,
+                              port=emu.discovery_port, answer_port=emu.answer_port)
+    try:
+        found = find.with_progress(lambda: find.network_devices(finder), finder._collect_seconds)
+        print(find.table(found, find.TABLE_COLUMNS))
+        # They all left the factory with the same address; give the Koru one of its own, by MAC,
+        # and ring the Kinora, both at once with the awaitable forms.
+        koru, kinora = emulated["Koru"].network.mac, emulated["Kinora"].network.mac
+
+        async def field_tasks():
+            return await asyncio.gather(
+                finder.Bcst_checkMACAndSetIP_async("192.168.1.120", koru, "192.168.1.1", "255.255.255.0"),
+                finder.Bcst_checkMACAndRing_async(kinora),
+            )
+
+        status, _ = find.with_progress(lambda: asyncio.run(field_tasks()), finder._collect_seconds)
+        print(f"Koru ({koru}) set to 192.168.1.120 -> {status}; it now reports {emulated['Koru'].network.ip}")
+        print(f"Kinora ({kinora}) rang {emulated['Kinora'].network.rings} times (once per copy of the request)")
+    finally:
+        find.close_finder(finder)
 
 
 def connect_all(emulated: dict[str, sim.EmulatedDevice]) -> dict[str, pyzelvo.Device]:
@@ -274,9 +301,14 @@ def watch_orientation(emu: sim.Emulator) -> None:
 
 def main(argv: list[str] | None = None) -> int:
     print(f"{pyzelvo.PKG_FULL_NAME} {pyzelvo.__version__}: a tour against the built-in emulator")
-    with sim.Emulator() as emu:
+    os.environ["ZELVO_BROADCAST_LOOPBACK_ONLY"] = "1"  # the tour's discovery never leaves this machine
+    discovery_port, answer_port = sim.free_udp_ports(2)
+    with sim.Emulator(discovery_port=discovery_port, answer_port=answer_port) as emu:
         heading("Emulated devices")
         emulated = start_emulators(emu)
+
+        heading("Discovery on the loopback network")
+        discover(emu, emulated)
 
         heading("Connect")
         devices = connect_all(emulated)

@@ -9,6 +9,7 @@
 #include "binding/bindings.hpp"
 #include "binding/errors.hpp"
 #include "binding/pyconv.hpp"
+#include "zelvo/core/broadcast_guard.hpp"
 #include "zelvo/core/net_client.hpp"
 #include "zelvo/core/usb_client.hpp"
 
@@ -48,6 +49,8 @@ void bindClients(nb::module_& m) {
   m.attr("UDP_SEND_PORT") = UDP_SEND_PORT;
   m.attr("UDP_RECV_PORT") = UDP_RECV_PORT;
   m.attr("UDP_PKT_LENGTH_MAX") = UDP_PKT_LENGTH_MAX;
+  m.def("_broadcast_refusals", &broadcastRefusals,
+        "Discovery requests refused so far because ZELVO_BROADCAST_LOOPBACK_ONLY is set.");
   m.attr("CONNECTION_TIMEOUT") = CONNECTION_TIMEOUT;
   m.attr("CMD_STX") = CMD_STX;
   m.attr("CMD_CR") = CMD_CR;
@@ -173,11 +176,12 @@ void bindClients(nb::module_& m) {
             c.sendBcstPacket(b);
           },
           nb::arg("packet").none(), nb::sig("def sendBcstPacket(self, packet: list[int]) -> None"),
-          "Sends the frame from every local IPv4 address to the broadcast target.")
+          "Sends the frame to the broadcast target once from every source address (each from a socket of\n"
+          "its own; a failure on one does not keep the others from being sent).")
       .def_rw("bcst_address", &UdpClient::bcst_address, "Broadcast destination address.")
       .def_rw("bcst_port", &UdpClient::bcst_port, "Broadcast destination port.")
       .def_rw("bcst_sources", &UdpClient::bcst_sources,
-              "Source addresses to send from (empty: the local host's own IPv4 addresses).");
+              "Source addresses to send from (empty: the IPv4 addresses of the interfaces that are up).");
 }
 
 }  // namespace zelvo::py

@@ -1,7 +1,6 @@
 // The public conversion and validation helpers: bit operations on integers of any width,
 // fixed-width big-endian packing, texts and addresses, bit and index lists, list shaping and the
 // argument checks.
-#include <arpa/inet.h>
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
@@ -10,6 +9,7 @@
 
 #include "binding/bindings.hpp"
 #include "binding/pyconv.hpp"
+#include "zelvo/system/address_text.hpp"
 
 namespace zelvo::py {
 namespace {
@@ -150,13 +150,7 @@ nb::list adjustDataList(nb::handle list, nb::handle length, nb::handle padding) 
   return out;
 }
 
-nb::list ipTo4U8(nb::handle ip) {
-  const std::string text = Arg<std::string>::from(ip, "ip");
-  in_addr a{};
-  if (inet_aton(text.c_str(), &a) == 0)
-    throw Error(Err::InputDataNotInRangeError, "'" + text + "' is not an IPv4 address.");
-  return byteList(toBE(static_cast<std::uint32_t>(ntohl(a.s_addr))));
-}
+nb::list ipTo4U8(nb::handle ip) { return byteList(ipv4Bytes(Arg<std::string>::from(ip, "ip"), "ip")); }
 
 nb::list macTo6U8(nb::handle mac) {
   const std::string text = Arg<std::string>::from(mac, "mac");

@@ -520,7 +520,8 @@ void bindEmulator(nb::module_& s) {
       .def(
           "add",
           [](Emulator& e, const std::string& class_name, const std::string& host, bool wifi_pair, int port,
-             int data_port, const std::string& serial, const std::string& firmware_version) {
+             int data_port, const std::string& serial, const std::string& firmware_version, int discovery_port,
+             int answer_port) {
             sim::DeviceOptions o;
             o.host = host;
             o.wifi_pair = wifi_pair;
@@ -528,10 +529,13 @@ void bindEmulator(nb::module_& s) {
             o.data_port = data_port;
             o.serial = serial;
             o.firmware_version = firmware_version;
+            o.discovery_port = discovery_port;
+            o.answer_port = answer_port;
             return e.add(class_name, o);
           },
           "class_name"_a, "host"_a = "127.0.0.1", "wifi_pair"_a = false, "port"_a = 0, "data_port"_a = 0,
-          "serial"_a = "", "firmware_version"_a = "1.0.0", Release(),
+          "serial"_a = "", "firmware_version"_a = "1.0.0", "discovery_port"_a = 0,
+          "answer_port"_a = sim::kDiscoveryAnswerPort, Release(),
           "Start an emulated device of a product class; see pyzelvo.sim.Emulator.add.")
       .def_prop_ro("devices", &Emulator::devices)
       .def_prop_ro("closed", &Emulator::closed)
@@ -556,6 +560,9 @@ void bindSim(nb::module_& m) {
   bindWifiControls(s, tcp, usb);
   bindGroups<EmulatedDevice>(tcp);
   bindGroups<sim::UsbEmulatedDevice>(usb);
+  bindNetworkControls(s, tcp, usb);
+  bindSntpControls(s, tcp, usb);
+  bindSdCardControls(s, tcp, usb);
   bindEmulator(s);
   s.def("products", &sim::emulatedProducts, "Class names of the products the emulator can serve.");
   s.def(

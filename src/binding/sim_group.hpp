@@ -63,5 +63,9 @@ void bindAoControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 void bindThermalControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 void bindAhrsControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 void bindWifiControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+// The network-settings, time-synchronisation and SD card groups (one file each).
+void bindNetworkControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+void bindSntpControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+void bindSdCardControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 
 }  // namespace zelvo::py

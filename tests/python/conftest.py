@@ -1,4 +1,5 @@
-"""Shared fixtures: an emulator per test, connected products, a scripted device."""
+"""Shared fixtures: an emulator per test, connected products, a scripted device; no test ever
+broadcasts on a real network."""
 
 from __future__ import annotations
 
@@ -10,6 +11,32 @@ import pyzelvo
 from pyzelvo import sim
 from support.helpers import connect
 from support.scripted_device import ScriptedDevice
+
+
+LOOPBACK_ONLY = "ZELVO_BROADCAST_LOOPBACK_ONLY"
+
+
+@pytest.fixture(scope="session", autouse=True)
+def loopback_only_discovery():
+    """Discovery stays on this machine for the whole session, subprocesses included: the driver
+    refuses (and counts) any discovery request from or to an address outside 127.0.0.0/8, and
+    emulated devices answer discovery on free ports instead of the protocol's. Only a test that
+    runs inside a private network namespace of its own lifts the refusal there."""
+    with pytest.MonkeyPatch.context() as mp:
+        mp.setenv(LOOPBACK_ONLY, "1")
+        mp.setattr(sim, "DISCOVERY_PORTS", sim.free_udp_ports(2))
+        yield
+
+
+@pytest.fixture(autouse=True)
+def no_refused_discovery(loopback_only_discovery):
+    """Fails a test during which the driver refused to send discovery from or to a real interface,
+    even when the test swallowed the error."""
+    before = pyzelvo._core._broadcast_refusals()
+    yield
+    refused = pyzelvo._core._broadcast_refusals() - before
+    if refused:
+        pytest.fail(f"{refused} discovery request(s) would have left from or for a non-loopback address")
 
 
 @pytest.fixture

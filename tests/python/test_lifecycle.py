@@ -230,6 +230,8 @@ def test_close_wakes_a_blocked_caller(attach):
 @pytest.mark.parametrize("product", ["TavraA", "AerisR3A"])
 def test_stream_packets_reach_the_stream_pool(attach, product):
     dev, target = attach(product)
+    # The device sends streams to the connections it has accepted: wait until it has them all.
+    assert eventually(lambda: target.connection_count == (2 if target.data_port else 1))
     target.send_stream(211, b"\x01\x02")
     queue = dev.data_pool_strm[211]
     assert eventually(lambda: queue.qsize() == 1)

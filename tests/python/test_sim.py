@@ -195,8 +195,8 @@ def _start_cli(*args):
 def test_cli_serves_until_signalled(stop_signal):
     proc = _start_cli("TavraA", "AerisR3A", "TavraA")
     try:
-        output = [proc.stdout.readline().strip() for _ in range(7)]
-        assert output[-1] == "Serving; Ctrl-C stops."
+        output = [proc.stdout.readline().strip() for _ in range(8)]
+        assert output[-2].startswith("Discovery: requests on port ") and output[-1] == "Serving; Ctrl-C stops."
         lines = output[0:6:2]
         assert output[1] == f'dev = pyzelvo.TavraA(); dev.connect("127.0.0.1", {lines[0].rsplit(":", 1)[1]})'
         pattern = r"(\w+) \(([\w-]+)\) serial ZS[0-9A-F]{6} on 127\.0\.0\.1:(\d+)(, data 127\.0\.0\.1:(\d+))?"

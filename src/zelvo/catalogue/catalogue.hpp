@@ -113,6 +113,14 @@ struct RelayData {
   bool async_open_supported = false;
 };
 
+// The addresses a network device leaves the factory with (dotted texts); the emulator starts its
+// devices with them. Not construction data: no module takes them.
+struct NetworkData {
+  std::string ip_addr;
+  std::string subnet_mask;
+  std::string gateway;
+};
+
 struct ProductSpec {
   std::string class_name;  // "TavraA"
   std::string model;       // "Tavra-A"
@@ -129,6 +137,7 @@ struct ProductSpec {
   std::optional<ThermalData> thermal;  // ThermocoupleModule or ThermalResistanceModule
   std::optional<PairMap> ahrs_dict, motion_dict, tvst_dict;
   std::optional<RelayData> relay;
+  std::optional<NetworkData> network;  // the products with NetworkModule
   // The slice of a module without construction data.
   static constexpr std::nullopt_t no_data = std::nullopt;
 

@@ -1,6 +1,6 @@
 // Model differences that go with particular product classes, chosen by class name (for the clock,
-// by the model text). Each rule lists its classes once, here; the library, the emulator and the
-// tests read the fields it sets.
+// by the model text; for the factory addresses, by the connection kind). Each rule lists its
+// classes once, here; the library, the emulator and the tests read the fields it sets.
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -18,6 +18,11 @@ constexpr int kWifiClockYearBase = 2000;
 // Sampling-rate limits by the count they depend on (index = count; 0 = no limit).
 const std::vector<double> kRateByChannelCount = {0, 16000, 8000, 6300, 4000, 3200, 2600, 2200, 2000};
 const std::vector<double> kRateByChipSelectCount = {0, 12000, 6000, 4000};
+
+// Factory addresses by connection kind: the default connection targets of the Ethernet and the
+// Wi-Fi products, on a /24 network whose gateway is its first address.
+const NetworkData kEthernetAddresses = {.ip_addr = "192.168.1.110", .subnet_mask = "255.255.255.0", .gateway = "192.168.1.1"};
+const NetworkData kWifiAddresses = {.ip_addr = "192.168.5.38", .subnet_mask = "255.255.255.0", .gateway = "192.168.5.1"};
 
 bool named(const ProductSpec& p, std::initializer_list<std::string_view> classes) {
   for (std::string_view c : classes)
@@ -70,6 +75,7 @@ void applyModelRules(ProductSpec& p) {
   if (p.relay) p.relay->async_open_supported = named(p, {"TavraL"});
   if (p.ao) applyAORules(p, *p.ao);
   if (p.thermal) applyThermalRules(p, *p.thermal);
+  if (p.has(ModuleId::Network)) p.network = p.base == DeviceBase::Wifi ? kWifiAddresses : kEthernetAddresses;
 }
 
 }  // namespace zelvo::catalogue

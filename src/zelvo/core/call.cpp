@@ -96,11 +96,20 @@ Op<std::optional<Bytes>> Call::reply(ReplyKey key, std::optional<double> wait_se
 void Call::sendOnly(int cmd, ByteView payload) { device_->sendCommand(buildFrame(cmd, payload)); }
 
 Op<std::set<Bytes>> Call::broadcast(int cmd, Bytes payload, double collect_seconds) {
+  const std::vector<Bytes> answers = co_await broadcastAnswers(cmd, std::move(payload), collect_seconds);
+  co_return std::set<Bytes>(answers.begin(), answers.end());
+}
+
+Op<std::vector<Bytes>> Call::broadcastAnswers(int cmd, Bytes payload, double collect_seconds) {
   const Bytes frame = buildFrame(cmd, payload);
+  // The code's turn, without a deadline: an earlier search ends after its fixed collection time.
+  auto gate = device_->gates().source(cmd);
+  co_await until<Unit>(gate, std::nullopt);
+  KeyGates::Ticket ticket(&device_->gates(), cmd);
   device_->broadcasts().clear(cmd);
   for (int i = 0; i < NUM_BCST_RETRIES; ++i) device_->sendBroadcast(frame);
   co_await sleep(collect_seconds);
-  co_return device_->broadcasts().get(cmd);
+  co_return device_->broadcasts().arrivals(cmd);
 }
 
 Op<void> Call::sleep(double seconds) {

@@ -17,6 +17,7 @@ namespace zelvo {
 
 // Timing constants of the request/reply layer.
 inline constexpr double PACKET_TIMEOUT = 5;
+static_assert(kBroadcastCollectSeconds == PACKET_TIMEOUT, "a discovery collects answers for PACKET_TIMEOUT");
 inline constexpr double RETRY_TIMEOUT = 1;
 inline constexpr int NUM_RETRIES = 3;
 inline constexpr int NUM_BCST_RETRIES = 3;
@@ -73,6 +74,10 @@ class Call {
   // Sends a discovery request NUM_BCST_RETRIES times and collects distinct answers for
   // `collect_seconds` (default PACKET_TIMEOUT).
   Op<std::set<Bytes>> broadcast(int cmd, Bytes payload, double collect_seconds = PACKET_TIMEOUT);
+  // The same, the distinct answers in the order they arrived. Searches for the same code on one
+  // device run one at a time, in order (the second waits for the first's collection to end), so
+  // neither empties the other's answers.
+  Op<std::vector<Bytes>> broadcastAnswers(int cmd, Bytes payload, double collect_seconds = PACKET_TIMEOUT);
   Op<void> sleep(double seconds);
 
   // The time-out failure: ReceivePacketTimeoutError, in both families.

@@ -1,5 +1,6 @@
 #include "zelvo/core/device.hpp"
 
+#include <cmath>
 #include <set>
 #include <thread>
 #include <utility>
@@ -459,8 +460,15 @@ void WifiDevice::abortConnects() {
 
 // --- BroadcastDevice -----------------------------------------------------------------------------
 
-BroadcastDevice::BroadcastDevice(std::string model, bool verbose) : Device(std::move(model), verbose) {
+BroadcastDevice::BroadcastDevice(std::string model, bool verbose)
+    : Device(std::move(model), verbose), collect_seconds_(kBroadcastCollectSeconds) {
   channel_ = makeChannel(UDP_PKT_LENGTH_MAX, datagramProblem);
+}
+
+void BroadcastDevice::setCollectSeconds(double seconds) {
+  if (!(seconds >= 0) || !std::isfinite(seconds))
+    throw Error(Err::InputDataNotInRangeError, "The collection time is a finite number of seconds >= 0.");
+  collect_seconds_ = seconds;
 }
 
 BroadcastDevice::~BroadcastDevice() {
@@ -504,7 +512,7 @@ void BroadcastDevice::sendCommand(ByteView frame) {
 
 void BroadcastDevice::sendBroadcast(ByteView frame) {
   if (killed()) throwClosed();
-  if (!connected_) throw Error(Err::NetworkConnectionError);
+  if (!connected_) return;
   client_->sendBcstPacket(frame);
 }
 

@@ -27,6 +27,9 @@ class UsbClient;
 inline constexpr std::size_t QUEUE_SIZE_MAX = 1000000;
 // Bytes all raw stream queues of one device hold at most (streams for modules nobody opened).
 inline constexpr std::size_t kRawStreamBytes = 32u << 20;
+// Seconds a discovery operation collects answers: the exchange layer's PACKET_TIMEOUT (call.hpp
+// checks that they agree).
+inline constexpr double kBroadcastCollectSeconds = 5;
 
 class Device {
  public:
@@ -246,8 +249,13 @@ class BroadcastDevice : public Device {
   const std::shared_ptr<UdpClient>& client() const { return client_; }
 
   void sendCommand(ByteView frame) override;
+  // Sends nothing while the answer port is not bound: no answer could be heard.
   void sendBroadcast(ByteView frame) override;
   Err connectionError() const override { return Err::NetworkConnectionError; }
+
+  // How long a discovery operation collects answers (PACKET_TIMEOUT seconds; tests shorten it).
+  double collectSeconds() const { return collect_seconds_.load(); }
+  void setCollectSeconds(double seconds);
 
  protected:
   void disconnectForClose(bool verbose) override;
@@ -256,6 +264,7 @@ class BroadcastDevice : public Device {
  private:
   std::shared_ptr<UdpClient> client_ = std::make_shared<UdpClient>();
   std::atomic<bool> connected_{false};
+  std::atomic<double> collect_seconds_;
   std::unique_ptr<Channel> channel_;
 };
 

@@ -1,6 +1,8 @@
 #include "zelvo/core/net_client.hpp"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -15,6 +17,8 @@
 #include <cmath>
 #include <algorithm>
 #include <cstring>
+
+#include "zelvo/core/broadcast_guard.hpp"
 
 namespace zelvo {
 namespace {
@@ -210,41 +214,76 @@ void UdpClient::bind(const std::string& ip, int port) {
 void UdpClient::sendOn(int fd, ByteView frame) {
   auto to = ipv4(bcst_address, bcst_port);
   if (!to) throw Error(Err::NetworkConnectionError);
+  requireAllowedBroadcast(bcst_address, {});
   if (::sendto(fd, frame.data(), frame.size(), 0, asSockaddr(*to), sizeof *to) < 0)
     throw Error(Err::NetworkConnectionLostError);
 }
 
+namespace {
+
+// A datagram socket that is closed on every path.
+struct DatagramSocket {
+  DatagramSocket() : fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+  ~DatagramSocket() {
+    if (fd >= 0) ::close(fd);
+  }
+  DatagramSocket(const DatagramSocket&) = delete;
+  DatagramSocket& operator=(const DatagramSocket&) = delete;
+  int fd;
+};
+
+// Sends one copy of the frame from `from` (none: the system picks the source) to `to` on a
+// broadcast-enabled socket of its own; the reason when it failed.
+std::optional<std::string> sendCopy(const std::optional<sockaddr_in>& from, sockaddr_in to, ByteView frame) {
+  DatagramSocket s;
+  if (s.fd < 0) return std::string(std::strerror(errno));
+  const int one = 1;
+  setsockopt(s.fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+  sockaddr_in src = from.value_or(sockaddr_in{});
+  if (from && ::bind(s.fd, asSockaddr(src), sizeof src) != 0) return std::string(std::strerror(errno));
+  if (::sendto(s.fd, frame.data(), frame.size(), 0, asSockaddr(to), sizeof to) < 0)
+    return std::string(std::strerror(errno));
+  return std::nullopt;
+}
+
+}  // namespace
+
 void UdpClient::sendBcstPacket(ByteView frame) {
   auto to = ipv4(bcst_address, bcst_port);
-  if (!to) throw Error(Err::NetworkConnectionError);
+  if (!to) throw Error(Err::NetworkConnectionError, "Cannot send discovery requests to '" + bcst_address + "'.");
   const auto sources = bcst_sources.empty() ? localIPv4Addresses() : bcst_sources;
-  for (const auto& src : sources) {
-    auto from = ipv4(src, 0);
-    if (!from) continue;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) continue;
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-    if (::bind(fd, asSockaddr(*from), sizeof *from) == 0)
-      ::sendto(fd, frame.data(), frame.size(), 0, asSockaddr(*to), sizeof *to);
-    ::close(fd);
+  requireAllowedBroadcast(bcst_address, sources);
+  if (sources.empty()) {  // no address to send from: once, from wherever the system sends
+    if (auto failure = sendCopy(std::nullopt, *to, frame))
+      throw Error(Err::NetworkConnectionError, "The discovery request could not be sent: " + *failure);
+    return;
   }
+  // One copy per source address; a failure on one does not keep the others from being sent.
+  std::size_t sent = 0;
+  std::string failures;
+  for (const auto& src : sources) {
+    const auto from = ipv4(src, 0);
+    const auto failure = from ? sendCopy(from, *to, frame) : std::optional<std::string>("not an address");
+    if (!failure) {
+      ++sent;
+      continue;
+    }
+    failures += (failures.empty() ? "" : "; ") + src + ": " + *failure;
+  }
+  if (sent == 0) throw Error(Err::NetworkConnectionError, "The discovery request could not be sent (" + failures + ").");
 }
 
 std::vector<std::string> localIPv4Addresses() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return {};
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  addrinfo* res = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &res) != 0) return {};
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return {};
   std::vector<std::string> out;
-  for (auto* p = res; p; p = p->ai_next) {
+  for (auto* i = list; i; i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)) continue;
     char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr, text, sizeof text);
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, text, sizeof text);
     if (std::find(out.begin(), out.end(), text) == out.end()) out.emplace_back(text);
   }
-  freeaddrinfo(res);
+  freeifaddrs(list);
   return out;
 }
 

@@ -64,20 +64,25 @@ class UdpClient final : public NetworkClient {
  public:
   // Binds a datagram socket ("" = all interfaces); NetworkConnectionError on failure.
   void bind(const std::string& ip, int port);
-  // Sends the frame from every local IPv4 address to the broadcast target.
+  // Sends the frame to the broadcast target once from every source address, each from a socket of
+  // its own that is closed whatever happens; a failure on one source does not keep the others from
+  // being sent. Without a source address it is sent once from an unbound socket.
+  // NetworkConnectionError when no copy could be sent, or when ZELVO_BROADCAST_LOOPBACK_ONLY is set
+  // and an address is not a loopback one (broadcast_guard.hpp; then nothing is sent).
   void sendBcstPacket(ByteView frame);
 
   // Where broadcasts go; tests point this at a loopback address.
   std::string bcst_address = "255.255.255.255";
   int bcst_port = UDP_SEND_PORT;
-  // Source addresses to send from; empty = the local host's own IPv4 addresses.
+  // Source addresses to send from; empty = the IPv4 addresses of the interfaces that are up.
   std::vector<std::string> bcst_sources;
 
  protected:
   void sendOn(int fd, ByteView frame) override;
 };
 
-// The IPv4 addresses the local host's own name resolves to.
+// The IPv4 addresses of the interfaces that are up, loopback included (so that emulated devices on
+// this machine are found too), each once.
 std::vector<std::string> localIPv4Addresses();
 
 }  // namespace zelvo

@@ -70,12 +70,19 @@ std::vector<std::pair<StreamKey, std::shared_ptr<StreamPool::Queue>>> StreamPool
 
 void BroadcastPool::add(int code, Bytes answer) {
   std::lock_guard lock(m_);
-  sets_[code].insert(std::move(answer));
+  if (sets_[code].insert(answer).second) order_[code].push_back(std::move(answer));
 }
 
 void BroadcastPool::clear(int code) {
   std::lock_guard lock(m_);
   sets_[code].clear();
+  order_[code].clear();
+}
+
+std::vector<Bytes> BroadcastPool::arrivals(int code) const {
+  std::lock_guard lock(m_);
+  auto it = order_.find(code);
+  return it == order_.end() ? std::vector<Bytes>{} : it->second;
 }
 
 std::set<Bytes> BroadcastPool::get(int code) const {

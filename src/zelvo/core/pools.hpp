@@ -230,17 +230,20 @@ class StreamPool {
   std::map<StreamKey, std::shared_ptr<Queue>> queues_;
 };
 
-// data_pool_bcst: the distinct answers per command code.
+// data_pool_bcst: the distinct answers per command code, also in the order they first arrived.
 class BroadcastPool {
  public:
   void add(int code, Bytes answer);
   void clear(int code);
   std::set<Bytes> get(int code) const;
+  // The distinct answers in arrival order.
+  std::vector<Bytes> arrivals(int code) const;
   std::map<int, std::set<Bytes>> snapshot() const;
 
  private:
   mutable std::mutex m_;
   std::map<int, std::set<Bytes>> sets_;
+  std::map<int, std::vector<Bytes>> order_;
 };
 
 }  // namespace zelvo

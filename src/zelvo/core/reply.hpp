@@ -25,6 +25,9 @@ class Reply {
     need(first + count);
     return ByteView(b_).subspan(first, count);
   }
+  // The whole reply, which must be exactly n bytes long (a converter of that width that takes no
+  // trailing byte); FirmwareOtherError naming the operation otherwise.
+  ByteView exactly(std::size_t n) const;
   // Bytes from `first` to the end (empty when the reply ends exactly there).
   ByteView from(std::size_t first) const {
     need(first);

@@ -15,6 +15,10 @@
 #include "zelvo/dio/relay_module.hpp"
 #include "zelvo/products/product.hpp"
 #include "zelvo/system/system_analog_module.hpp"
+#include "zelvo/system/broadcast_module.hpp"
+#include "zelvo/system/network_module.hpp"
+#include "zelvo/system/sd_card_module.hpp"
+#include "zelvo/system/sntp_module.hpp"
 #include "zelvo/system/system_module.hpp"
 #include "zelvo/system/wifi_module.hpp"
 

@@ -26,14 +26,23 @@ EmulatedDevice::EmulatedDevice(const ProductSpec& prod, const DeviceOptions& opt
   if (!servable(prod)) throw std::invalid_argument(prod.class_name + " is not a device the emulator can serve");
   server_ = std::make_unique<TcpDeviceServer>(fw_, faults_, serverOptions(prod, opts));
   fw_.setStreamSink([server = server_.get()](Reply packet) { server->sendStream(std::move(packet)); });
+  if (auto* net = fw_.findModule<NetworkFirmware>(); net && opts.discovery_port != 0) {
+    const DiscoveryOptions d{.host = opts.host, .request_port = opts.discovery_port, .answer_port = opts.answer_port};
+    discovery_ = std::make_unique<DiscoveryResponder>(
+        *net, d, [server = server_.get()](double seconds) { server->goOffline(seconds); });
+  }
 }
 
 EmulatedDevice::~EmulatedDevice() {
+  if (discovery_) discovery_->stop();
   fw_.setStreamSink(nullptr);
   server_->stop();
 }
 
-void EmulatedDevice::stop() { server_->stop(); }
+void EmulatedDevice::stop() {
+  if (discovery_) discovery_->stop();
+  server_->stop();
+}
 
 std::optional<int> EmulatedDevice::dataPort() const {
   if (server_->dataPort() == 0) return std::nullopt;

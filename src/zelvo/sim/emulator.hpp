@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "zelvo/sim/discovery_responder.hpp"
 #include "zelvo/sim/faults.hpp"
 #include "zelvo/sim/firmware.hpp"
 #include "zelvo/sim/system_firmware.hpp"
@@ -33,6 +34,11 @@ struct DeviceOptions {
   bool wifi_pair = false;           // Wi-Fi products: listen on kWifiCommandPort / kWifiDataPort
   std::string firmware_version = "1.0.0";
   std::string serial;  // 8 characters; empty picks a fresh one
+  // Network products answer discovery requests arriving at this port (shared by every emulated
+  // device; 0: no discovery; the protocol's is kDiscoveryRequestPort) at the finder's answer port
+  // (discovery_responder.hpp).
+  int discovery_port = 0;
+  int answer_port = kDiscoveryAnswerPort;
 };
 
 class EmulatedDevice {
@@ -58,6 +64,9 @@ class EmulatedDevice {
   SystemFirmware& system() const { return fw_.system(); }
   FaultPlan& faults() { return faults_; }
   const FaultPlan& faults() const { return faults_; }
+  // The discovery transport; null for a product without network configuration or with discovery
+  // off.
+  DiscoveryResponder* discovery() const { return discovery_.get(); }
 
   void dropConnections() { server_->dropConnections(); }
   std::size_t connectionCount() const { return server_->connectionCount(); }
@@ -71,6 +80,7 @@ class EmulatedDevice {
   Firmware fw_;
   FaultPlan faults_;
   std::unique_ptr<TcpDeviceServer> server_;
+  std::unique_ptr<DiscoveryResponder> discovery_;
 };
 
 class Emulator {

@@ -17,16 +17,21 @@ namespace zelvo::sim {
 DeviceClock::DeviceClock(const SimClock& time)
     : time_(time), base_(std::chrono::system_clock::now()), anchor_(time.now()) {}
 
-DateTime DeviceClock::now() const {
+DateTime dateTimeOf(std::chrono::system_clock::time_point when) {
   using namespace std::chrono;
-  const auto elapsed = duration<double>(time_.now() - anchor_);
-  const auto t = floor<seconds>(base_ + duration_cast<system_clock::duration>(elapsed));
+  const auto t = floor<seconds>(when);
   const auto day = floor<days>(t);
   const year_month_day ymd{day};
   const hh_mm_ss hms{t - day};
   return DateTime{static_cast<int>(ymd.year()),          static_cast<int>(static_cast<unsigned>(ymd.month())),
                   static_cast<int>(static_cast<unsigned>(ymd.day())), static_cast<int>(hms.hours().count()),
                   static_cast<int>(hms.minutes().count()), static_cast<int>(hms.seconds().count())};
+}
+
+DateTime DeviceClock::now() const {
+  using namespace std::chrono;
+  const auto elapsed = duration<double>(time_.now() - anchor_);
+  return dateTimeOf(base_ + duration_cast<system_clock::duration>(elapsed));
 }
 
 void DeviceClock::set(const DateTime& t) {

@@ -50,6 +50,9 @@ struct DateTime {
   friend bool operator==(const DateTime&, const DateTime&) = default;
 };
 
+// The calendar date and time (UTC, whole seconds) of a point in time.
+DateTime dateTimeOf(std::chrono::system_clock::time_point when);
+
 // A running real-time clock: the time it was last set to plus the time elapsed since on the
 // device's SimClock (so it runs faster when the device's time is scaled). Starts at the host's
 // current UTC time.

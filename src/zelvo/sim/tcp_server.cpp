@@ -14,6 +14,7 @@
 #include <deque>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "zelvo/sim/shaped_reply.hpp"
 
@@ -25,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 // A client that leaves this much of its replies unread is not read from until it catches up.
 constexpr std::size_t kMaxQueuedBytes = 1 << 20;
 constexpr std::size_t kReadSize = 4096;
+// After a reboot, a port that cannot be bound again yet is tried again this much later.
+constexpr auto kListenRetry = std::chrono::milliseconds(100);
 
 in_addr loopbackAddress(const std::string& host) {
   in_addr addr{};
@@ -145,6 +148,23 @@ void TcpDeviceServer::dropConnections() {
   cross_cv_.wait(lock, [&] { return drops_done_ >= ticket || stopped_.load(); });
 }
 
+void TcpDeviceServer::goOffline(double seconds) {
+  std::lock_guard lock(cross_mutex_);
+  if (stopped_.load()) return;
+  offline_seconds_ = seconds;
+  wake();
+}
+
+bool TcpDeviceServer::listenAgain() {
+  try {
+    if (cmd_listener_ < 0) cmd_listener_ = listenOn(host_, port_).first;
+    if (data_port_ != 0 && data_listener_ < 0) data_listener_ = listenOn(host_, data_port_).first;
+  } catch (const ListenError&) {
+    return false;
+  }
+  return true;
+}
+
 void TcpDeviceServer::sendStream(Reply packet) {
   const std::size_t bytes = packet.payload.size();
   {
@@ -166,9 +186,24 @@ void TcpDeviceServer::sendUnsolicited(Reply packet) {
 
 void TcpDeviceServer::serviceCrossThreadWork() {
   std::uint64_t drops;
+  std::optional<double> offline;
   {
     std::lock_guard lock(cross_mutex_);
     drops = drops_requested_;
+    offline = std::exchange(offline_seconds_, std::nullopt);
+  }
+  if (offline) {
+    // The listeners first: a client that sees its connection end finds the device not listening.
+    closeFd(cmd_listener_);
+    closeFd(data_listener_);
+    for (auto& c : conns_) closeConnection(*c);
+    listen_again_at_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*offline));
+  }
+  if (listen_again_at_ && Clock::now() >= *listen_again_at_) {
+    if (listenAgain())
+      listen_again_at_.reset();
+    else
+      listen_again_at_ = Clock::now() + kListenRetry;
   }
   if (drops != drops_done_) {
     for (auto& c : conns_) closeConnection(*c);
@@ -189,7 +224,7 @@ void TcpDeviceServer::queueStreams() {
     unsolicited.swap(unsolicited_);
     pending_stream_bytes_ = 0;
   }
-  queueUnasked(streams, data_listener_ >= 0);
+  queueUnasked(streams, data_port_ != 0);
   queueUnasked(unsolicited, false);
 }
 
@@ -210,7 +245,7 @@ void TcpDeviceServer::queueUnasked(const std::vector<Reply>& packets, bool to_da
 // What the stream producers wait on: the largest backlog of a receiving connection plus the
 // packets not yet handed to the connections.
 void TcpDeviceServer::publishBacklog() {
-  const bool to_data = data_listener_ >= 0;
+  const bool to_data = data_port_ != 0;
   std::size_t backlog = 0;
   std::size_t receivers = 0;
   for (const auto& c : conns_) {
@@ -308,7 +343,7 @@ void TcpDeviceServer::flush(Connection& c) {
 }
 
 int TcpDeviceServer::pollTimeoutMs() const {
-  std::optional<Clock::time_point> next;
+  std::optional<Clock::time_point> next = listen_again_at_;
   for (const auto& c : conns_)
     if (c->fd >= 0 && !c->blocked && !c->out.empty()) next = next ? std::min(*next, c->out.front().due) : c->out.front().due;
   if (!next) return -1;

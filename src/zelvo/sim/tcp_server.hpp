@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -55,6 +56,9 @@ class TcpDeviceServer {
   // Closes every client connection of both channels now; the listeners stay open. Returns once
   // the connections are closed.
   void dropConnections();
+  // A reboot: closes every connection and both listeners now and listens again on the same ports
+  // once `seconds` have passed (connects meanwhile are refused). Returns at once.
+  void goOffline(double seconds);
   std::size_t connectionCount() const { return connections_.load(); }
   // Writes that completed a frame or a piece of one, so far (a split reply counts each piece).
   std::uint64_t writesCompleted() const { return writes_.load(); }
@@ -85,6 +89,8 @@ class TcpDeviceServer {
   void schedule(Connection& c, Bytes frame, const ReplyShaping& shaping);
   void flush(Connection& c);
   void closeConnection(Connection& c);
+  // Listens again after a reboot; false (try again later) when a port cannot be bound yet.
+  bool listenAgain();
   int pollTimeoutMs() const;
 
   Firmware& fw_;
@@ -107,6 +113,8 @@ class TcpDeviceServer {
   std::condition_variable cross_cv_;
   std::uint64_t drops_requested_ = 0;
   std::uint64_t drops_done_ = 0;
+  std::optional<double> offline_seconds_;  // a reboot asked for
+  std::optional<std::chrono::steady_clock::time_point> listen_again_at_;  // loop thread only
   std::vector<Reply> streams_;
   std::vector<Reply> unsolicited_;
   std::size_t pending_stream_bytes_ = 0;  // payload bytes in streams_
