@@ -1,48 +1,67 @@
-"""Command line: ``python -m pyzelvo tour`` runs the tour against the built-in emulator;
-``python -m pyzelvo sim MODEL...`` serves emulated devices on this machine; ``python -m pyzelvo
-examples`` lists the example scripts by product and category; ``python -m pyzelvo find`` lists the
-devices on the network and on USB."""
+"""The ``pyzelvo`` command (also ``python -m pyzelvo``): a tour against the built-in emulator,
+emulated devices served to other programs, the devices attached or on the network, one device's
+facts, analog input streamed to CSV, and the example scripts. ``pyzelvo COMMAND --help`` tells more."""
 
 from __future__ import annotations
 
+import importlib
 import sys
 
-USAGE = """usage: python -m pyzelvo COMMAND [ARGS]
+USAGE = """usage: pyzelvo COMMAND [ARGS]   (or: python -m pyzelvo COMMAND [ARGS])
 
 commands:
   tour             connect to emulated devices and show what the driver does
-  sim MODEL...     serve emulated devices (e.g. TavraA Koru) on this machine until Ctrl-C
+  sim MODEL...     serve emulated devices (e.g. TavraA PellorK1D) on this machine until Ctrl-C
+  list             list the devices attached over USB and those on the local network
+  find             list the network devices; ring or re-address one by MAC (--ring, --set-ip)
+  info TARGET      model, serial number, firmware, alias and clock of one device
+  stream TARGET --out FILE
+                   stream analog inputs to a CSV file (--port, --rate, --seconds)
   examples [PRODUCT...]
                    list the example scripts by product and category
-  find             list the devices on the local network and on USB (--ring MAC, --set-ip MAC IP
-                   MASK GATEWAY, --json, --loopback; see find --help)
+
+options:
+  -h, --help       this text
+  --version        the driver's version
+
+TARGET is usb (the first USB device), a USB serial number or HOST[:PORT[:DATA_PORT]].
 """
 
 
+# Each command: the module and function that run it (imported when used, so the command starts quickly).
+COMMANDS: dict[str, tuple[str, str]] = {
+    "tour": ("tour", "main"),
+    "sim": ("sim", "main"),
+    "list": ("find", "list_main"),
+    "find": ("find", "main"),
+    "info": ("cli", "info_main"),
+    "stream": ("cli", "stream_main"),
+    "examples": ("examples", "main"),
+}
+
+
 def main(argv: list[str]) -> int:
+    """Runs one command; returns its exit status (2: no or an unknown command)."""
     if not argv or argv[0] in ("-h", "--help"):
         print(USAGE, end="")
         return 0 if argv else 2
+    if argv[0] == "--version":
+        from . import __version__
+
+        print(f"pyzelvo {__version__}")
+        return 0
     command, rest = argv[0], argv[1:]
-    if command == "tour":
-        from .tour import main as tour
+    if command not in COMMANDS:
+        print(f"unknown command {command!r}\n" + USAGE, end="", file=sys.stderr)
+        return 2
+    module, function = COMMANDS[command]
+    return getattr(importlib.import_module(f".{module}", __package__), function)(rest)
 
-        return tour(rest)
-    if command == "sim":
-        from .sim import main as sim
 
-        return sim(rest)
-    if command == "examples":
-        from .examples import main as examples
-
-        return examples(rest)
-    if command == "find":
-        from .find import main as find
-
-        return find(rest)
-    print(f"unknown command {command!r}\n" + USAGE, end="", file=sys.stderr)
-    return 2
+def run() -> None:
+    """The console script ``pyzelvo``."""
+    sys.exit(main(sys.argv[1:]))
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    run()

@@ -160,9 +160,10 @@ def listing(products: Optional[Sequence[str]] = None) -> str:
 
 def main(argv: Sequence[str]) -> int:
     """``python -m pyzelvo examples [PRODUCT...]``"""
-    unknown = [a for a in argv if a not in HANDLE_LIST]
-    if unknown or any(a in ("-h", "--help") for a in argv):
-        print("usage: python -m pyzelvo examples [PRODUCT...]\n\n"
+    wants_help = any(a in ("-h", "--help") for a in argv)
+    unknown = [] if wants_help else [a for a in argv if a not in HANDLE_LIST]
+    if unknown or wants_help:
+        print("usage: pyzelvo examples [PRODUCT...]\n\n"
               "Lists the example scripts (examples/<category>/<name>.py) by product and category.\n"
               f"Products: {', '.join(HANDLE_LIST)}", file=sys.stderr if unknown else sys.stdout)
         return 2 if unknown else 0

@@ -130,21 +130,34 @@ def with_progress(work: Callable[[], Any], seconds: float, stream=None) -> Any:
     return outcome["value"]
 
 
-def _parser() -> argparse.ArgumentParser:
-    p = argparse.ArgumentParser(
-        prog="python -m pyzelvo find",
-        description="List the Zelvo devices on the local network and on USB; ring or re-address one by MAC.",
-    )
-    task = p.add_mutually_exclusive_group()
-    task.add_argument("--ring", metavar="MAC", help="make the device with this MAC address signal its presence")
-    task.add_argument(
-        "--set-ip",
-        nargs=4,
-        metavar=("MAC", "IP", "MASK", "GATEWAY"),
-        help="give the device with this MAC address a new IP address, subnet mask and gateway",
-    )
+def _parser(listing_only: bool = False) -> argparse.ArgumentParser:
+    if listing_only:
+        p = argparse.ArgumentParser(
+            prog="pyzelvo list",
+            description="List the Zelvo devices attached over USB, then those that answer a discovery "
+                        "broadcast on the local network (--no-network: USB only, at once).",
+        )
+        p.set_defaults(ring=None, set_ip=None)
+    else:
+        p = argparse.ArgumentParser(
+            prog="pyzelvo find",
+            description="List the Zelvo devices on the local network and on USB; ring or re-address one by MAC.",
+        )
+        task = p.add_mutually_exclusive_group()
+        task.add_argument("--ring", metavar="MAC", help="make the device with this MAC address signal its presence")
+        task.add_argument(
+            "--set-ip",
+            nargs=4,
+            metavar=("MAC", "IP", "MASK", "GATEWAY"),
+            help="give the device with this MAC address a new IP address, subnet mask and gateway",
+        )
     p.add_argument("--json", action="store_true", help="print JSON for scripts instead of tables")
-    p.add_argument("--no-usb", action="store_true", help="do not list USB devices")
+    if listing_only:
+        p.add_argument("--no-network", action="store_true", help="list USB devices only (no broadcast)")
+        p.set_defaults(no_usb=False)
+    else:
+        p.add_argument("--no-usb", action="store_true", help="do not list USB devices")
+        p.set_defaults(no_network=False)
     p.add_argument("--loopback", action="store_true",
                    help=f"search this machine only (to {LOOPBACK_TARGET} from {LOOPBACK_SOURCE}): emulated devices")
     p.add_argument("--target", help="address the requests go to (default 255.255.255.255)")
@@ -159,10 +172,12 @@ def _parser() -> argparse.ArgumentParser:
     return p
 
 
-def main(argv: Optional[Sequence[str]] = None) -> int:
-    """The ``find`` command; returns the exit status (0 done, 1 no answer or a refusal, 2 bad
-    arguments)."""
-    args = _parser().parse_args(argv)
+def main(argv: Optional[Sequence[str]] = None, *, listing_only: bool = False) -> int:
+    """The ``find`` command (``list`` with `listing_only`: no ring or re-addressing, USB devices
+    first); returns the exit status (0 done, 1 no answer or a refusal, 2 bad arguments)."""
+    args = _parser(listing_only).parse_args(argv)
+    if args.no_network:
+        return _list_usb_only(args)
     target = args.target or (LOOPBACK_TARGET if args.loopback else "255.255.255.255")
     sources = args.source or ([LOOPBACK_SOURCE] if args.loopback else [])
     bind = LOOPBACK_SOURCE if args.loopback else ""
@@ -182,6 +197,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 1
     finally:
         close_finder(finder)
+
+
+def list_main(argv: Optional[Sequence[str]] = None) -> int:
+    """The ``list`` command: the devices on USB, then those on the network."""
+    return main(argv, listing_only=True)
 
 
 def _run(args: argparse.Namespace, finder: "pyzelvo.DeviceFinder") -> int:
@@ -209,6 +229,19 @@ def _run(args: argparse.Namespace, finder: "pyzelvo.DeviceFinder") -> int:
         print(json.dumps({"network": network, "usb": usb, "usb_error": usb_error}, indent=2))
     else:
         print(report(network, None if args.no_usb else usb, usb_error))
+    return 0
+
+
+def _list_usb_only(args: argparse.Namespace) -> int:
+    finder = pyzelvo.DeviceFinder(verbose=False)  # not connected: enumerating USB sends nothing
+    try:
+        usb, usb_error = usb_devices(finder)
+    finally:
+        finder.close(verbose=False)
+    if args.json:
+        print(json.dumps({"usb": usb, "usb_error": usb_error}, indent=2))
+    else:
+        print(report([], usb, usb_error).split("\n", 1)[1])
     return 0
 
 

@@ -436,7 +436,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             if args.discovery_port and any(_answers_discovery(d) for d in emu.devices):
                 print(
                     f"Discovery: requests on port {args.discovery_port} (loopback broadcasts), answers to port "
-                    f"{args.answer_port}; try: python -m pyzelvo find --loopback --port {args.discovery_port} "
+                    f"{args.answer_port}; try: pyzelvo find --loopback --port {args.discovery_port} "
                     f"--answer-port {args.answer_port}",
                     flush=True,
                 )

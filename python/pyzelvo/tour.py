@@ -11,6 +11,7 @@ orientation of a turning Aeris-R3-AH.
 
 from __future__ import annotations
 
+import argparse
 import asyncio
 import math
 import os
@@ -300,6 +301,14 @@ def watch_orientation(emu: sim.Emulator) -> None:
 
 
 def main(argv: list[str] | None = None) -> int:
+    """``pyzelvo tour``: runs the tour; 0 when every step went through."""
+    argparse.ArgumentParser(
+        prog="pyzelvo tour",
+        description="Start emulated devices on this machine and show, step by step, what the driver does with "
+                    "them: discovery on the loopback network, connecting, system information, awaitables on "
+                    "several devices at once, analog input and output streamed to CSV and plotted (with "
+                    "matplotlib), thermocouples, an attitude sensor. Nothing leaves this machine.",
+    ).parse_args([] if argv is None else argv)
     print(f"{pyzelvo.PKG_FULL_NAME} {pyzelvo.__version__}: a tour against the built-in emulator")
     os.environ["ZELVO_BROADCAST_LOOPBACK_ONLY"] = "1"  # the tour's discovery never leaves this machine
     discovery_port, answer_port = sim.free_udp_ports(2)

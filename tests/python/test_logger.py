@@ -31,10 +31,17 @@ def dev():
     d.close()
 
 
+# A NUL is an ordinary character to the csv module of Python 3.11 and later (the logger writes it
+# as they do); 3.10's refuses it without an escape character, so the reference writes a stand-in
+# that is just as ordinary and puts the NUL back.
+NUL_STAND_IN = "\x01"
+
+
 def csv_bytes(rows):
     out = io.StringIO(newline="")
-    csv.writer(out).writerows(rows)
-    return out.getvalue().encode("utf-8")
+    csv.writer(out).writerows([[v.replace("\x00", NUL_STAND_IN) if isinstance(v, str) else v for v in row]
+                               for row in rows])
+    return out.getvalue().replace(NUL_STAND_IN, "\x00").encode("utf-8")
 
 
 def read(path):
