@@ -3,6 +3,7 @@ emulated devices (USB ones through the emulator's shim, network ones on loopback
 
 import csv
 import json
+import os
 import subprocess
 import sys
 
@@ -116,3 +117,9 @@ def test_target_texts():
     for bad in ("127.0.0.1:x", "127.0.0.1:1:2:3", ":7"):
         with pytest.raises(cli.CommandError):
             cli.Target.parse(bad)
+
+
+def test_the_tour_runs_through(tmp_path):
+    run = pyzelvo_command("tour", cwd=tmp_path, env={**os.environ, "MPLBACKEND": "Agg"})
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.rstrip().endswith("Done.") and "Traceback" not in run.stderr
