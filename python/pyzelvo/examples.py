@@ -59,8 +59,48 @@ def _input_levels(target, port: int, dev) -> None:
         target.dio.set_inputs(p, sum(1 << pin for pin in pins[::2]))
 
 
+def _wired_outputs(target, port: int, dev) -> None:
+    target.ao.wired_to_ai = True  # output channel i drives input channel i of the same port
+
+
+# Temperatures the emulated sensors see: a warm first channel slowly heating, the others near room
+# temperature with a little noise.
+WARM_CELSIUS, ROOM_CELSIUS, HEATING_PER_SECOND, SENSOR_NOISE = 85.0, 23.0, 0.5, 0.05
+
+
+def _temperatures(target, port: int, dev) -> None:
+    for channel in range(target.thermal.port(port)["channels"]):
+        celsius, drift = (WARM_CELSIUS, HEATING_PER_SECOND) if channel == 0 else (ROOM_CELSIUS, 0.0)
+        target.thermal.set_temperature(port, channel, celsius, drift=drift, noise=SENSOR_NOISE, seed=channel)
+
+
+TURN_RATE = (0.0, 0.2, 0.5)  # rad/s about the body's x, y and z axes
+
+
+def _turning(target, port: int, dev) -> None:
+    target.ahrs.set_angular_rate(*TURN_RATE, port=port)
+
+
+# Files already on the emulated SD card (the device lists no directory: examples look for names).
+SD_FILES = {"config.txt": b"rate=1000\nchannels=8\n", "data_0001.csv": b"t;ai0\n0.000;1.25\n0.001;1.26\n"}
+
+
+def _sd_card(target, port: Optional[int], dev) -> None:
+    for name, contents in SD_FILES.items():
+        target.sd.put_file(name, contents)
+
+
+BATTERY_MV, SIGNAL_DBM = 3920, -58  # a battery being charged, a fair signal
+
+
+def _board(target, port: Optional[int], dev) -> None:
+    target.wifi.battery, target.wifi.rssi, target.wifi.charging = BATTERY_MV, SIGNAL_DBM, True
+
+
 _STIMULI: dict[str, Callable[[object, Optional[int], object], None]] = {
-    "Counter": _pulses, "Encoder": _shaft, "DIO": _input_levels,
+    "Counter": _pulses, "Encoder": _shaft, "DIO": _input_levels, "AIO": _wired_outputs,
+    "Temperature_TC": _temperatures, "Temperature_RTD": _temperatures, "AHRS": _turning, "SD": _sd_card,
+    "System_Wifi": _board,
 }
 
 
