@@ -13,7 +13,9 @@ An example script names its catalogue entry and opens its device::
 
 Its command line is ``[TARGET] [--product NAME] [--emulate]``: TARGET is the serial number (USB) or
 IP address (Ethernet, Wi-Fi) and defaults to the catalogue's; --product picks another product of
-the category; --emulate runs the example against the built-in emulator instead of hardware.
+the category; --emulate runs the example against the built-in emulator instead of hardware. The
+discovery examples (DeviceFinder) search, with --emulate, only the loopback network, where a few
+emulated devices answer.
 """
 
 from __future__ import annotations
@@ -103,6 +105,11 @@ _STIMULI: dict[str, Callable[[object, Optional[int], object], None]] = {
     "System_Wifi": _board,
 }
 
+# What --emulate puts on the loopback network for the discovery examples: (product, loopback host).
+# Searches stay on this machine, and emulated devices answer at once, so a short collection will do.
+NETWORK_DEVICES = (("TavraA", "127.0.0.2"), ("Koru", "127.0.0.3"), ("AerisR3AH", "127.0.0.4"))
+EMULATED_COLLECT_SECONDS = 1.0
+
 
 class Example:
     """The command line of an example script and the device it runs on (see the module docstring)."""
@@ -125,6 +132,8 @@ class Example:
         self.product: str = args.product
         self.port: Optional[int] = HANDLE_PROPERTIES[self.product]["cat_port"][category]
         self.target: str = args.target or HANDLE_PROPERTIES[self.product]["connect"]
+        #: Whether the command line named the device (False: the catalogue's default target).
+        self.target_named: bool = args.target is not None
         self.emulate: bool = args.emulate
         #: The emulated device (pyzelvo.sim) when running with --emulate, else None.
         self.emulated = None
@@ -140,11 +149,7 @@ class Example:
         import pyzelvo
 
         if self.product in HANDLE_DICT["utilities"]:  # discovery: nothing to connect to
-            if self.emulate:
-                raise SystemExit(f"{self.product} finds devices on the network; it has no emulated counterpart")
-            dev = getattr(pyzelvo, self.product)()
-            dev.connect()
-            return dev
+            return self._open_finder()
         if self.emulate:
             self._start_emulated()
         dev = getattr(pyzelvo, self.product)()
@@ -160,6 +165,30 @@ class Example:
         stimulus = _STIMULI.get(self.category)
         if target is not None and stimulus is not None:
             stimulus(target, self.port, dev)
+        return dev
+
+    def _open_finder(self):
+        """The finder, bound; with --emulate searching only the loopback network, where emulated
+        devices (NETWORK_DEVICES) answer on free ports."""
+        import pyzelvo
+
+        if not self.emulate:
+            dev = getattr(pyzelvo, self.product)()
+            dev.connect()
+            return dev
+        from . import find, sim
+
+        os.environ["ZELVO_BROADCAST_LOOPBACK_ONLY"] = "1"  # the driver refuses anything but loopback
+        discovery_port, answer_port = sim.free_udp_ports(2)
+        self._emulator = sim.Emulator(discovery_port=discovery_port, answer_port=answer_port)
+        for product, host in NETWORK_DEVICES:
+            print(f"Emulating {_core.sim.describe(self._emulator.add(product, host=host))}")
+        dev = getattr(pyzelvo, self.product)()
+        client = dev.client_udp
+        client.bcst_address, client.bcst_port, client.bcst_sources = find.LOOPBACK_TARGET, discovery_port, [
+            find.LOOPBACK_SOURCE]
+        dev._collect_seconds = EMULATED_COLLECT_SECONDS
+        dev.connect(host=find.LOOPBACK_SOURCE, port=answer_port)
         return dev
 
     def _start_emulated(self) -> None:
