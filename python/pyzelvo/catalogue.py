@@ -98,6 +98,7 @@ _EXAMPLE_NEEDS: dict[tuple[str, str], tuple[str, ...]] = {
     ("System_Wifi", "drive_leds"): ("SystemAnalogModule", "WifiModule"),
     ("AI", "save_to_csv"): ("AIModule", "DataLogger"),
     ("AI24Bit", "read_24bit_streaming"): ("AI24BitStreamingModule",),
+    ("AO", "generate_waveform"): ("AOStreamingModule",),
     ("AO", "stream_buffer"): ("AOStreamingModule",),
     ("Relay", "switch_relays"): ("RelayModule", "DIOModule"),
 }

@@ -13,7 +13,9 @@ An example script names its catalogue entry and opens its device::
 
 Its command line is ``[TARGET] [--product NAME] [--emulate]``: TARGET is the serial number (USB) or
 IP address (Ethernet, Wi-Fi) and defaults to the catalogue's; --product picks another product of
-the category; --emulate runs the example against the built-in emulator instead of hardware.
+the category; --emulate runs the example against the built-in emulator instead of hardware. The
+discovery examples (DeviceFinder) search, with --emulate, only the loopback network, where a few
+emulated devices answer.
 """
 
 from __future__ import annotations
@@ -59,9 +61,54 @@ def _input_levels(target, port: int, dev) -> None:
         target.dio.set_inputs(p, sum(1 << pin for pin in pins[::2]))
 
 
+def _wired_outputs(target, port: int, dev) -> None:
+    target.ao.wired_to_ai = True  # output channel i drives input channel i of the same port
+
+
+# Temperatures the emulated sensors see: a warm first channel slowly heating, the others near room
+# temperature with a little noise.
+WARM_CELSIUS, ROOM_CELSIUS, HEATING_PER_SECOND, SENSOR_NOISE = 85.0, 23.0, 0.5, 0.05
+
+
+def _temperatures(target, port: int, dev) -> None:
+    for channel in range(target.thermal.port(port)["channels"]):
+        celsius, drift = (WARM_CELSIUS, HEATING_PER_SECOND) if channel == 0 else (ROOM_CELSIUS, 0.0)
+        target.thermal.set_temperature(port, channel, celsius, drift=drift, noise=SENSOR_NOISE, seed=channel)
+
+
+TURN_RATE = (0.0, 0.2, 0.5)  # rad/s about the body's x, y and z axes
+
+
+def _turning(target, port: int, dev) -> None:
+    target.ahrs.set_angular_rate(*TURN_RATE, port=port)
+
+
+# Files already on the emulated SD card (the device lists no directory: examples look for names).
+SD_FILES = {"config.txt": b"rate=1000\nchannels=8\n", "data_0001.csv": b"t;ai0\n0.000;1.25\n0.001;1.26\n"}
+
+
+def _sd_card(target, port: Optional[int], dev) -> None:
+    for name, contents in SD_FILES.items():
+        target.sd.put_file(name, contents)
+
+
+BATTERY_MV, SIGNAL_DBM = 3920, -58  # a battery being charged, a fair signal
+
+
+def _board(target, port: Optional[int], dev) -> None:
+    target.wifi.battery, target.wifi.rssi, target.wifi.charging = BATTERY_MV, SIGNAL_DBM, True
+
+
 _STIMULI: dict[str, Callable[[object, Optional[int], object], None]] = {
-    "Counter": _pulses, "Encoder": _shaft, "DIO": _input_levels,
+    "Counter": _pulses, "Encoder": _shaft, "DIO": _input_levels, "AIO": _wired_outputs,
+    "Temperature_TC": _temperatures, "Temperature_RTD": _temperatures, "AHRS": _turning, "SD": _sd_card,
+    "System_Wifi": _board,
 }
+
+# What --emulate puts on the loopback network for the discovery examples: (product, loopback host).
+# Searches stay on this machine, and emulated devices answer at once, so a short collection will do.
+NETWORK_DEVICES = (("TavraA", "127.0.0.2"), ("Koru", "127.0.0.3"), ("AerisR3AH", "127.0.0.4"))
+EMULATED_COLLECT_SECONDS = 1.0
 
 
 class Example:
@@ -85,6 +132,8 @@ class Example:
         self.product: str = args.product
         self.port: Optional[int] = HANDLE_PROPERTIES[self.product]["cat_port"][category]
         self.target: str = args.target or HANDLE_PROPERTIES[self.product]["connect"]
+        #: Whether the command line named the device (False: the catalogue's default target).
+        self.target_named: bool = args.target is not None
         self.emulate: bool = args.emulate
         #: The emulated device (pyzelvo.sim) when running with --emulate, else None.
         self.emulated = None
@@ -100,11 +149,7 @@ class Example:
         import pyzelvo
 
         if self.product in HANDLE_DICT["utilities"]:  # discovery: nothing to connect to
-            if self.emulate:
-                raise SystemExit(f"{self.product} finds devices on the network; it has no emulated counterpart")
-            dev = getattr(pyzelvo, self.product)()
-            dev.connect()
-            return dev
+            return self._open_finder()
         if self.emulate:
             self._start_emulated()
         dev = getattr(pyzelvo, self.product)()
@@ -120,6 +165,30 @@ class Example:
         stimulus = _STIMULI.get(self.category)
         if target is not None and stimulus is not None:
             stimulus(target, self.port, dev)
+        return dev
+
+    def _open_finder(self):
+        """The finder, bound; with --emulate searching only the loopback network, where emulated
+        devices (NETWORK_DEVICES) answer on free ports."""
+        import pyzelvo
+
+        if not self.emulate:
+            dev = getattr(pyzelvo, self.product)()
+            dev.connect()
+            return dev
+        from . import find, sim
+
+        os.environ["ZELVO_BROADCAST_LOOPBACK_ONLY"] = "1"  # the driver refuses anything but loopback
+        discovery_port, answer_port = sim.free_udp_ports(2)
+        self._emulator = sim.Emulator(discovery_port=discovery_port, answer_port=answer_port)
+        for product, host in NETWORK_DEVICES:
+            print(f"Emulating {_core.sim.describe(self._emulator.add(product, host=host))}")
+        dev = getattr(pyzelvo, self.product)()
+        client = dev.client_udp
+        client.bcst_address, client.bcst_port, client.bcst_sources = find.LOOPBACK_TARGET, discovery_port, [
+            find.LOOPBACK_SOURCE]
+        dev._collect_seconds = EMULATED_COLLECT_SECONDS
+        dev.connect(host=find.LOOPBACK_SOURCE, port=answer_port)
         return dev
 
     def _start_emulated(self) -> None:

@@ -67,3 +67,11 @@ def test_python_m_pyzelvo_examples_lists_products_and_categories():
     bad = subprocess.run([sys.executable, "-m", "pyzelvo", "examples", "Nope"], capture_output=True, text=True,
                          timeout=60, env=ENV)
     assert bad.returncode == 2 and "Products:" in bad.stderr
+
+
+def test_re_addressing_changes_only_a_named_or_emulated_device():
+    assert examples.Example("System_ETH", "set_ip_address", argv=["10.0.0.9"]).target_named
+    assert not examples.Example("System_ETH", "set_ip_address", argv=["--emulate"]).target_named
+    run = subprocess.run([sys.executable, str(EXAMPLES / "System_ETH" / "set_ip_address.py")], capture_output=True,
+                         text=True, timeout=60, env=ENV)
+    assert run.returncode == 1 and "Name the device" in run.stderr and run.stdout == ""  # nothing opened
