@@ -9,9 +9,14 @@ cd "$(dirname "$0")/.."
 source tools/python.sh
 BUILD=${BUILD:-build/dev}
 PY=${PYTHON:-$(find_python)}
+LAUNCHER=()
+if command -v ccache >/dev/null; then  # objects other builds of the same sources compiled are reused
+  export CCACHE_BASEDIR=$PWD
+  LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 if [ ! -f "$BUILD/build.ninja" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DPython_EXECUTABLE="$PY" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DZELVO_BUILD_TESTS=ON ${CMAKE_ARGS:-} >/dev/null
+        -DZELVO_BUILD_TESTS=ON "${LAUNCHER[@]}" ${CMAKE_ARGS:-} >/dev/null
 fi
 cmake --build "$BUILD" -j"${JOBS:-2}"
 mkdir -p "$BUILD/pkg/pyzelvo"
