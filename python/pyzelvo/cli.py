@@ -19,6 +19,7 @@ from typing import Optional, Sequence, TextIO
 import pyzelvo
 
 from . import _core
+from ._progress import bar
 from .catalogue import HANDLE_DICT
 
 #: The TARGET texts that mean "the first device on USB".
@@ -29,7 +30,6 @@ CONTINUOUS_MODE = 2
 READ_WAIT = 0.1
 #: Rows asked of one streamed read: a tenth of a second of samples, at least one.
 BLOCK_SECONDS = 0.1
-PROGRESS_WIDTH = 30
 
 
 class CommandError(Exception):
@@ -176,8 +176,7 @@ def info_main(argv: Sequence[str]) -> int:
 def _progress(stream: Optional[TextIO], done: float, total: float, rows: int, dropped: int) -> None:
     if stream is None:
         return
-    filled = int(PROGRESS_WIDTH * min(1.0, done / total)) if total > 0 else PROGRESS_WIDTH
-    stream.write(f"\r[{'#' * filled}{'.' * (PROGRESS_WIDTH - filled)}] {done:5.1f}/{total:g} s  "
+    stream.write(f"\r{bar(done / total if total > 0 else 1.0)} {done:5.1f}/{total:g} s  "
                  f"{rows} samples  dropped {dropped}")
     stream.flush()
 

@@ -19,6 +19,8 @@ from typing import Any, Callable, Optional, Sequence
 
 import pyzelvo
 
+from ._progress import WIDTH, bar
+
 #: The record fields, in the order Bcst_enumerateNetworkDevices gives them.
 RECORD_FIELDS = ("ip", "subnet_mask", "mac", "model", "serial", "alias", "firmware", "gateway")
 #: The table's columns: (field, heading).
@@ -27,7 +29,6 @@ TABLE_COLUMNS = (("model", "MODEL"), ("serial", "SERIAL"), ("alias", "ALIAS"), (
 #: Where --loopback sends from and to: the loopback network's broadcast address, from 127.0.0.1.
 LOOPBACK_TARGET = "127.255.255.255"
 LOOPBACK_SOURCE = "127.0.0.1"
-PROGRESS_WIDTH = 30
 PROGRESS_STEP = 0.1  # seconds between redraws
 
 
@@ -119,11 +120,10 @@ def with_progress(work: Callable[[], Any], seconds: float, stream=None) -> Any:
     worker.start()
     while worker.is_alive():
         done = min(1.0, (time.monotonic() - start) / seconds) if seconds > 0 else 1.0
-        filled = int(done * PROGRESS_WIDTH)
-        stream.write(f"\rSearching [{'#' * filled}{'.' * (PROGRESS_WIDTH - filled)}] {done * seconds:3.1f}/{seconds:g} s")
+        stream.write(f"\rSearching {bar(done)} {done * seconds:3.1f}/{seconds:g} s")
         stream.flush()
         worker.join(PROGRESS_STEP)
-    stream.write("\r" + " " * (PROGRESS_WIDTH + 30) + "\r")
+    stream.write("\r" + " " * (WIDTH + 30) + "\r")
     stream.flush()
     if "error" in outcome:
         raise outcome["error"]
