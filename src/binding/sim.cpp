@@ -535,6 +535,8 @@ void bindEmulator(nb::module_& s) {
 
 }  // namespace
 
+void bindMotionControls(nb::module_& s, nb::handle tcp);  // sim_motion.cpp
+
 void bindSim(nb::module_& m) {
   nb::module_ s = m.def_submodule("sim", "Device emulator (C++ side of pyzelvo.sim)");
   nb::register_exception_translator(translateListenError);
@@ -546,6 +548,7 @@ void bindSim(nb::module_& m) {
   bindClockControls(s);
   bindGroups<EmulatedDevice>(tcp);
   bindGroups<sim::UsbEmulatedDevice>(usb);
+  bindMotionControls(s, tcp);
   bindEmulator(s);
   s.def("products", &sim::emulatedProducts, "Class names of the products the emulator can serve.");
   s.def(

@@ -90,6 +90,12 @@ struct DIOData {
   bool fixed_direction = false;
 };
 
+struct MotionData {
+  PairMap motion_dict;  // the motion ports (keys) of the model
+  // Model difference (not construction data): the caller names slots; the wire port is slot - 1.
+  bool slot_ports = false;
+};
+
 struct ProductSpec {
   std::string class_name;  // "TavraA"
   std::string model;       // "Tavra-A"
@@ -103,7 +109,8 @@ struct ProductSpec {
   std::optional<AOData> ao;      // AOModule or AOStreamingModule
   std::optional<DIOData> dio;
   std::optional<PairMap> uart_dict, I2C_dict, SPI_dict, can_dict;
-  std::optional<PairMap> thermal_dict, ahrs_dict, motion_dict, tvst_dict;
+  std::optional<PairMap> thermal_dict, ahrs_dict, tvst_dict;
+  std::optional<MotionData> motion;  // MCX514Module
   // The slice of a module without construction data.
   static constexpr std::nullopt_t no_data = std::nullopt;
 

@@ -50,6 +50,7 @@ void applyModelRules(ProductSpec& p) {
   p.system.slots = named(p, {"Koru"});
   if (p.dio) p.dio->fixed_direction = named(p, {"TavraL", "TavraD", "PellorK1DSNK", "Koru", "AerisR3AOD"});
   if (p.ai) applyAIRules(p, *p.ai);
+  if (p.motion) p.motion->slot_ports = named(p, {"Koru"});
 }
 
 }  // namespace zelvo::catalogue
