@@ -5,6 +5,7 @@
 #include <nanobind/stl/string.h>
 
 #include "binding/modules.hpp"
+#include "binding/motion_files.hpp"
 #include "binding/motion_views.hpp"
 #include "binding/ops.hpp"
 #include "zelvo/motion/mcx514_checks.hpp"
@@ -183,44 +184,13 @@ void bindChecks(nb::handle cls) {
 }
 
 void bindFile(nb::handle cls) {
-  OpSignature<1> open({"filename"});
-  open.defaults[0] = nb::str("test.ini");
-  open.timeout = false;
-  defOpWith<&M::openCfgFile>(cls, "Motion_openCfgFile", open,
-                             "Names the configuration file: IniFileNotFoundError when it does not exist, then\n"
-                             "IniFileExtensionNameError unless it ends in '.ini'. Returns 0.");
+  bindOpenCfgFile<M>(cls);
   OpSignature<0> save;
   save.timeout = false;
   defOpWith<&M::saveCfgFile>(cls, "Motion_saveCfgFile", save,
                              "Writes every axis's configuration to the file (replaced whole, on disk when this\n"
                              "returns 0); OSError when the file system refuses.");
-  const char* load_doc =
-      "Reads the file and re-programs each axis from it, on `port` (default: wire port 0); 0 or the first\n"
-      "failing step's negative code. IniFileNotFoundError when the file cannot be read.";
-  nb::setattr(cls, "Motion_loadCfgFile",
-              nb::cpp_function(
-                  [](Device& self, nb::handle timeout, nb::handle port) {
-                    const double t = Arg<double>::from(timeout, "timeout");
-                    const std::optional<int> p = Arg<std::optional<int>>::from(port, "port");
-                    return runBlockingWith<int>(self, t, [&](Call& c) { return moduleOf<M>(self).loadCfgFile(c, p); });
-                  },
-                  nb::scope(cls), nb::name("Motion_loadCfgFile"), nb::is_method(),
-                  nb::arg("timeout").none() = DEFAULT_TIMEOUT, nb::kw_only(), nb::arg("port").none() = nb::none(),
-                  nb::sig("def Motion_loadCfgFile(self, timeout: float = 3, *, port: int | None = None) -> int"),
-                  load_doc));
-  nb::setattr(cls, "Motion_loadCfgFile_async",
-              nb::cpp_function(
-                  [](nb::handle self_obj, nb::handle port) {
-                    const std::optional<int> p = Arg<std::optional<int>>::from(port, "port");
-                    Device& self = nb::cast<Device&>(self_obj);
-                    return makeAwaitable<int>("Motion_loadCfgFile_async", self_obj, Call::awaitable(self),
-                                              [&self, p](Call& c) { return moduleOf<M>(self).loadCfgFile(c, p); });
-                  },
-                  nb::scope(cls), nb::name("Motion_loadCfgFile_async"), nb::is_method(), nb::kw_only(),
-                  nb::arg("port").none() = nb::none(),
-                  nb::sig("def Motion_loadCfgFile_async(self, *, port: int | None = None) -> "
-                          "collections.abc.Coroutine[typing.Any, typing.Any, int]"),
-                  load_doc));
+  bindLoadCfgFile<M>(cls);
   bindIniConversions(cls);
   defState<M>(cls, "inifile", [](const M& m) { return m.cfgPath().value_or(""); },
               "The configuration file opened last ('' before Motion_openCfgFile).");

@@ -191,6 +191,21 @@ void bindIniTables(nb::module_& m) {
       .def_prop_ro("ini_in_dict", [](const IniTables&) { return iniTable(true); }, "Setting -> {text: value}.");
 }
 
+// A configuration file the file system refuses raises OSError (PermissionError, ... by its error
+// number) with the path.
+void translateIniErrors(const std::exception_ptr& p, void*) {
+  try {
+    std::rethrow_exception(p);
+  } catch (const IniFileWriteError& e) {
+    nb::object path = nb::steal(
+        PyUnicode_DecodeFSDefaultAndSize(e.path().data(), static_cast<Py_ssize_t>(e.path().size())));
+    if (!path.is_valid()) return;
+    nb::object exc =
+        nb::steal(PyObject_CallFunction(PyExc_OSError, "isO", e.code().value(), e.what(), path.ptr()));
+    if (exc.is_valid()) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
+  }
+}
+
 void bindConstants(nb::module_& m) {
   for (const auto& r : mcx514::kRegisterNames) m.attr(r.name) = r.code;
 }
@@ -249,6 +264,7 @@ void bindMotionShared(nb::module_& m) {
                                                 "The helical interpolation set up last (dev.helical_interpo); live.");
   bindIniTables(m);
   bindConstants(m);
+  nb::register_exception_translator(&translateIniErrors);
 }
 
 }  // namespace zelvo::py

@@ -15,6 +15,9 @@ namespace zelvo::py {
 
 namespace nb = nanobind;
 
+// The configuration file Motion_openCfgFile names when given none.
+inline constexpr const char* kDefaultIniFile = "test.ini";
+
 // A view of one record of type T.
 template <class T>
 struct RecordView {
