@@ -10,6 +10,7 @@
 #include "binding/errors.hpp"
 #include "binding/pyconv.hpp"
 #include "zelvo/motion/mcx514_registers.hpp"
+#include "zelvo/motion/tmc5240_registers.hpp"
 
 namespace zelvo::py {
 namespace {
@@ -208,6 +209,7 @@ void translateIniErrors(const std::exception_ptr& p, void*) {
 
 void bindConstants(nb::module_& m) {
   for (const auto& r : mcx514::kRegisterNames) m.attr(r.name) = r.code;
+  for (const auto& r : tmc5240::kRegisterNames) m.attr(r.name) = r.address;
 }
 
 }  // namespace

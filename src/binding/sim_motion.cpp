@@ -14,6 +14,7 @@
 #include "binding/property.hpp"
 #include "zelvo/sim/emulator.hpp"
 #include "zelvo/sim/mcx514_firmware.hpp"
+#include "zelvo/sim/tmc5240_firmware.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -163,6 +164,136 @@ int held(const MotionGroup& g, int port) {
 }
 
 std::vector<int> ports(const MotionGroup& g) { return motionOf(g).ports(); }
+
+// --- the stepper drive -----------------------------------------------------------------------------
+
+struct StepperGroup {
+  nb::object device;
+  sim::Firmware* fw;
+  std::string class_name;
+};
+
+sim::Tmc5240Firmware& stepperOf(const StepperGroup& g) {
+  auto* m = g.fw->findModule<sim::Tmc5240Firmware>();
+  if (!m) throw std::invalid_argument(g.class_name + " has no stepper drive");
+  return *m;
+}
+
+struct StepperInputName {
+  const char* name;
+  sim::TmcInput input;
+};
+constexpr StepperInputName kStepperInputs[] = {
+    {"left", sim::TmcInput::Left}, {"right", sim::TmcInput::Right}, {"home", sim::TmcInput::Home}, {"z", sim::TmcInput::Z}};
+
+sim::TmcInput stepperInput(const std::string& name) {
+  for (const auto& i : kStepperInputs)
+    if (name == i.name) return i.input;
+  throw std::invalid_argument("input is 'left', 'right', 'home' or 'z', not '" + name + "'");
+}
+
+template <class F>
+decltype(auto) onDrive(const StepperGroup& g, int port, F&& f) {
+  return stepperOf(g).withDrive(port, std::forward<F>(f));
+}
+
+nb::tuple stepperPosition(const StepperGroup& g, int port) {
+  return onDrive(g, port, [](sim::TmcDrive& d, double now) { return nb::make_tuple(d.position(now), d.encoder(now)); });
+}
+double stepperVelocity(const StepperGroup& g, int port) {
+  return onDrive(g, port, [](sim::TmcDrive& d, double now) { return d.velocity(now); });
+}
+bool stepperMoving(const StepperGroup& g, int port) {
+  return onDrive(g, port, [](sim::TmcDrive& d, double) { return d.moving(); });
+}
+std::int64_t stepperRegister(const StepperGroup& g, int address, int port) {
+  return onDrive(g, port, [&](sim::TmcDrive& d, double now) {
+    const auto v = d.read(now, address);
+    if (!v) throw std::invalid_argument("the chip has no register " + std::to_string(address));
+    return *v;
+  });
+}
+int stepperState(const StepperGroup& g, int port) {
+  return onDrive(g, port, [](sim::TmcDrive& d, double) { return d.processState(); });
+}
+int stepperOutputs(const StepperGroup& g, int port) {
+  return onDrive(g, port, [](sim::TmcDrive& d, double) { return static_cast<int>(d.outputs()); });
+}
+int stepperSwitches(const StepperGroup& g, int port) {
+  return onDrive(g, port, [](sim::TmcDrive& d, double now) { return static_cast<int>(d.switchLevels(now)); });
+}
+void stepperSetInput(const StepperGroup& g, const std::string& name, std::optional<int> level, int port) {
+  const sim::TmcInput in = stepperInput(name);
+  if (level && *level != 0 && *level != 1) throw std::invalid_argument("level is 0, 1 or None");
+  onDrive(g, port, [&](sim::TmcDrive& d, double now) {
+    d.input(in).forced = level ? std::optional<bool>(*level == 1) : std::nullopt;
+    d.inputChanged(now);
+  });
+}
+void stepperPlace(const StepperGroup& g, const std::string& name, std::int64_t first, std::optional<std::int64_t> last,
+                  std::int64_t period, bool wired_high, int port) {
+  const sim::TmcInput in = stepperInput(name);
+  sim::PlacedSwitch sw;
+  sw.a = first;
+  if (in == sim::TmcInput::Left) {
+    sw.shape = sim::PlacedSwitch::Shape::AtOrBelow;
+  } else if (in == sim::TmcInput::Right) {
+    sw.shape = sim::PlacedSwitch::Shape::AtOrAbove;
+  } else if (period > 0) {
+    if (period < 2) throw std::invalid_argument("a period is at least 2 steps");
+    sw.shape = sim::PlacedSwitch::Shape::Periodic;
+    sw.b = period;
+  } else {
+    sw.shape = sim::PlacedSwitch::Shape::Region;
+    sw.b = last.value_or(first);
+    if (sw.b < sw.a) throw std::invalid_argument("last must not be below first");
+  }
+  onDrive(g, port, [&](sim::TmcDrive& d, double now) {
+    d.input(in).placed = sw;
+    d.input(in).wired_high = wired_high;
+    d.inputChanged(now);
+  });
+}
+void stepperFault(const StepperGroup& g, int bits, int port) {
+  if (bits < 0 || bits > 0x1F) throw std::invalid_argument("fault bits are GSTAT bits 0..4");
+  onDrive(g, port, [&](sim::TmcDrive& d, double) { d.raiseFault(static_cast<std::uint32_t>(bits)); });
+}
+std::vector<int> stepperPorts(const StepperGroup& g) { return stepperOf(g).ports(); }
+
+void bindStepperControls(nb::module_& s, nb::handle tcp) {
+  nb::class_<StepperGroup>(s, "StepperControls",
+                           "The stepper drive of an emulated device (dev.stepper). Switches sit at physical positions\n"
+                           "(XACTUAL, or -XACTUAL with the motor reversed): 'left', 'right', 'home', 'z'.")
+      .def_prop_ro("ports", &stepperPorts, "The stepper ports of the device.")
+      .def("position", &stepperPosition, nb::kw_only(), "port"_a = 0, "(XACTUAL, XENC) now.")
+      .def("velocity", &stepperVelocity, nb::kw_only(), "port"_a = 0, "The velocity now, steps per second (signed).")
+      .def("moving", &stepperMoving, nb::kw_only(), "port"_a = 0, "Whether the motor turns.")
+      .def("register", &stepperRegister, "address"_a, nb::kw_only(), "port"_a = 0,
+           "What a read of the register returns now (signed registers as signed values).")
+      .def("process_state", &stepperState, nb::kw_only(), "port"_a = 0,
+           "The procedure state: 0 idle, 1 running, 2 finished, 3 failed.")
+      .def("outputs", &stepperOutputs, nb::kw_only(), "port"_a = 0,
+           "The DO port 2 output word (pin 0: the servo enable, low for on).")
+      .def("switch_levels", &stepperSwitches, nb::kw_only(), "port"_a = 0,
+           "DI port 1: bit 0 left, bit 1 right, bit 2 home switch level.")
+      .def("set_input", &stepperSetInput, "name"_a, "level"_a, nb::kw_only(), "port"_a = 0,
+           "Forces an input's level (0 or 1); None hands it back to its placed switch.")
+      .def("place_switch", &stepperPlace, "name"_a, "first"_a, "last"_a = nb::none(), nb::kw_only(), "period"_a = 0,
+           "wired_high"_a = true, "port"_a = 0,
+           "Places a switch (physical positions): 'left' actuated at `first` and below, 'right' at `first`\n"
+           "and above, 'home' and 'z' from `first` to `last`, or with `period` at every period-th step\n"
+           "from `first`. Actuated it shows level 1 (0 with wired_high=False).")
+      .def("raise_fault", &stepperFault, "bits"_a, nb::kw_only(), "port"_a = 0,
+           "Sets global status bits (1 driver error, 2 charge pump, 4 supply undervoltage; 0 the reset flag).");
+  setProperty(tcp, "stepper",
+              nb::cpp_function(
+                  [](nb::handle self) {
+                    auto& d = nb::cast<sim::EmulatedDevice&>(self);
+                    return StepperGroup{nb::borrow(self), &d.firmware(), d.product().class_name};
+                  },
+                  nb::is_method()),
+              nb::none(), "Stepper drive controls (StepperControls).");
+}
 std::optional<double> calcTime(const MotionGroup& g) { return motionOf(g).calculationTime(); }
 void setCalcTime(MotionGroup& g, std::optional<double> s) { motionOf(g).setCalculationTime(s); }
 
@@ -204,6 +335,7 @@ void bindMotionControls(nb::module_& s, nb::handle tcp) {
            "Mask of the held axes with a drive waiting for the release.")
       .def_prop_rw("helical_calc_seconds", &calcTime, &setCalcTime, nb::arg("seconds").none(),
                    "How long the chip's helical calculation takes, device seconds (None: it never ends).");
+  bindStepperControls(s, tcp);
   setProperty(tcp, "motion",
               nb::cpp_function(
                   [](nb::handle self) {

@@ -6,6 +6,7 @@
 #include "zelvo/analog/data_logger.hpp"
 #include "zelvo/dio/dio_module.hpp"
 #include "zelvo/motion/mcx514_module.hpp"
+#include "zelvo/motion/tmc5240_module.hpp"
 #include "zelvo/products/product.hpp"
 #include "zelvo/system/system_module.hpp"
 

@@ -8,6 +8,7 @@
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/firmware.hpp"
 #include "zelvo/sim/mcx514_firmware.hpp"
+#include "zelvo/sim/tmc5240_firmware.hpp"
 #include "zelvo/sim/system_firmware.hpp"
 
 namespace zelvo::sim {
