@@ -92,17 +92,17 @@ void setInput(const MotionGroup& g, int axis, const std::string& name, std::opti
   });
 }
 
-void placeSwitch(const MotionGroup& g, int axis, const std::string& name, std::int64_t first,
-                 std::optional<std::int64_t> last, std::int64_t period, bool wired_high, int port) {
-  const sim::McxInput in = inputNamed(name);
+// A switch along an axis: a limit actuated from `first` on (`limit`: the side it covers), or one
+// from `first` to `last`, or with `period` one every period-th position from `first`.
+sim::PlacedSwitch switchAt(std::optional<sim::PlacedSwitch::Shape> limit, std::int64_t first,
+                           std::optional<std::int64_t> last, std::int64_t period) {
+  constexpr std::int64_t kShortestPeriod = 2;
   sim::PlacedSwitch sw;
   sw.a = first;
-  if (in == sim::McxInput::LimitForward) {
-    sw.shape = sim::PlacedSwitch::Shape::AtOrAbove;
-  } else if (in == sim::McxInput::LimitReverse) {
-    sw.shape = sim::PlacedSwitch::Shape::AtOrBelow;
+  if (limit) {
+    sw.shape = *limit;
   } else if (period > 0) {
-    if (period < 2) throw std::invalid_argument("a period is at least 2 pulses");
+    if (period < kShortestPeriod) throw std::invalid_argument("a period is at least 2 positions");
     sw.shape = sim::PlacedSwitch::Shape::Periodic;
     sw.b = period;
   } else {
@@ -110,6 +110,17 @@ void placeSwitch(const MotionGroup& g, int axis, const std::string& name, std::i
     sw.b = last.value_or(first);
     if (sw.b < sw.a) throw std::invalid_argument("last must not be below first");
   }
+  return sw;
+}
+
+void placeSwitch(const MotionGroup& g, int axis, const std::string& name, std::int64_t first,
+                 std::optional<std::int64_t> last, std::int64_t period, bool wired_high, int port) {
+  const sim::McxInput in = inputNamed(name);
+  using Shape = sim::PlacedSwitch::Shape;
+  const sim::PlacedSwitch sw = switchAt(in == sim::McxInput::LimitForward   ? std::optional(Shape::AtOrAbove)
+                                        : in == sim::McxInput::LimitReverse ? std::optional(Shape::AtOrBelow)
+                                                                            : std::nullopt,
+                                        first, last, period);
   onAxis(g, port, axis, [&](sim::McxAxis& a, double now) {
     a.input(in).placed = sw;
     a.input(in).wired_high = wired_high;
@@ -233,21 +244,11 @@ void stepperSetInput(const StepperGroup& g, const std::string& name, std::option
 void stepperPlace(const StepperGroup& g, const std::string& name, std::int64_t first, std::optional<std::int64_t> last,
                   std::int64_t period, bool wired_high, int port) {
   const sim::TmcInput in = stepperInput(name);
-  sim::PlacedSwitch sw;
-  sw.a = first;
-  if (in == sim::TmcInput::Left) {
-    sw.shape = sim::PlacedSwitch::Shape::AtOrBelow;
-  } else if (in == sim::TmcInput::Right) {
-    sw.shape = sim::PlacedSwitch::Shape::AtOrAbove;
-  } else if (period > 0) {
-    if (period < 2) throw std::invalid_argument("a period is at least 2 steps");
-    sw.shape = sim::PlacedSwitch::Shape::Periodic;
-    sw.b = period;
-  } else {
-    sw.shape = sim::PlacedSwitch::Shape::Region;
-    sw.b = last.value_or(first);
-    if (sw.b < sw.a) throw std::invalid_argument("last must not be below first");
-  }
+  using Shape = sim::PlacedSwitch::Shape;
+  const sim::PlacedSwitch sw = switchAt(in == sim::TmcInput::Left    ? std::optional(Shape::AtOrBelow)
+                                        : in == sim::TmcInput::Right ? std::optional(Shape::AtOrAbove)
+                                                                     : std::nullopt,
+                                        first, last, period);
   onDrive(g, port, [&](sim::TmcDrive& d, double now) {
     d.input(in).placed = sw;
     d.input(in).wired_high = wired_high;
