@@ -4,8 +4,9 @@ Starts emulated Tavra-A, Koru, Kinora and Aeris-R3-A devices on this machine, fi
 discovery broadcast on the loopback network (nothing leaves this machine), re-addresses one and
 rings another by MAC address, connects to each with the same calls a script uses for real
 hardware, reads and sets their system information, repeats the reads as asyncio awaitables on all
-four devices at once, and closes everything. Then it generates waveforms on a Pellor-K1-AOD's
-analog outputs and reads them back through its analog inputs, reads a Tavra-T thermocouple and the
+four devices at once, streams analog input into a CSV file, homes and moves motion axes
+(tour_motion.py), and closes everything. Then it generates waveforms on a Pellor-K1-AOD's analog
+outputs and reads them back through its analog inputs, reads a Tavra-T thermocouple and the
 orientation of a turning Aeris-R3-AH.
 """
 
@@ -20,6 +21,7 @@ from pathlib import Path
 
 import pyzelvo
 from pyzelvo import find, sim
+from pyzelvo.tour_motion import motion_tour
 
 # Emulated Ethernet devices listen on free ports of 127.0.0.1; the Wi-Fi device gets its own
 # loopback address with the Wi-Fi default ports (7 and 1336) when this machine allows binding
@@ -348,6 +350,9 @@ def main(argv: list[str] | None = None) -> int:
 
             heading(f"Analog input: {AI_SECONDS} s of 8 channels at {AI_RATE // 1000} kHz into a CSV file")
             stream_to_csv(devices["TavraA"], emulated["TavraA"], [round_trip])
+
+            heading("Motion: home and move two Kinora axes, an INI file, a plot; a TorvaneST stepper")
+            motion_tour(devices["Kinora"], emulated["Kinora"], emu, OUTPUT_DIR)
         finally:
             heading("Close")
             for dev in devices.values():

@@ -12,5 +12,7 @@ namespace zelvo::py {
 
 // The queue class the AI modules expose.
 void bindSignalQueue(nanobind::module_& m);
+// The record classes and register constants of the motion modules.
+void bindMotionShared(nanobind::module_& m);
 
 }  // namespace zelvo::py

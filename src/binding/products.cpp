@@ -66,6 +66,7 @@ void exportFields(nb::dict& d, const char*, const DIOData& dio) {
   d["do_dict"] = pinMapToPy(dio.do_dict);
   d["dio_num_pins_per_port"] = dio.dio_num_pins_per_port;
 }
+void exportFields(nb::dict& d, const char*, const MotionData& m) { d["motion_dict"] = pairMapToPy(m.motion_dict); }
 template <class T>
 void exportSlice(nb::dict& d, const char* member, const std::optional<T>& slice) {
   if (slice) exportFields(d, member, *slice);
@@ -151,6 +152,7 @@ void bindNothing(nb::handle) {}
 
 void bindProducts(nb::module_& m) {
   bindSignalQueue(m);
+  bindMotionShared(m);
 #define ZELVO_PRODUCT(Name, Base) bindProduct<Name, Base>(m, #Name);
 #include "zelvo/products/product_list.def"
 #undef ZELVO_PRODUCT

@@ -544,6 +544,7 @@ void bindEmulator(nb::module_& s) {
 
 }  // namespace
 
+
 void bindSim(nb::module_& m) {
   nb::module_ s = m.def_submodule("sim", "Device emulator (C++ side of pyzelvo.sim)");
   nb::register_exception_translator(translateListenError);
@@ -563,6 +564,7 @@ void bindSim(nb::module_& m) {
   bindNetworkControls(s, tcp, usb);
   bindSntpControls(s, tcp, usb);
   bindSdCardControls(s, tcp, usb);
+  bindMotionControls(s, tcp, usb);
   bindEmulator(s);
   s.def("products", &sim::emulatedProducts, "Class names of the products the emulator can serve.");
   s.def(

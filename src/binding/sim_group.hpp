@@ -67,5 +67,7 @@ void bindWifiControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 void bindNetworkControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 void bindSntpControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 void bindSdCardControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+// The motion controller and stepper drive groups (sim_motion.cpp).
+void bindMotionControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 
 }  // namespace zelvo::py

@@ -105,6 +105,8 @@ def test_unplugging_and_plugging_in_reach_the_attached_process():
             proc.stdin.write("\n")
             proc.stdin.flush()
             listed = proc.stdout.readline()
+            while listed.startswith("Disconnected"):  # close() reports the device it let go
+                listed = proc.stdout.readline()
             assert second.serial_number in listed and first.serial_number not in listed
             assert proc.wait(timeout=20) == 0, proc.stderr.read()
         finally:

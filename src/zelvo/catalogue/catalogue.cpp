@@ -72,8 +72,8 @@ std::vector<const PairMap*> pinReferenceMaps(const ProductSpec& p) {
   if (p.ai24) out.push_back(&p.ai24->ai_dict);
   if (p.ao) out.push_back(&p.ao->ao_dict);
   if (p.thermal) out.push_back(&p.thermal->thermal_dict);
-  for (const auto* m : {&p.uart_dict, &p.I2C_dict, &p.SPI_dict, &p.can_dict, &p.ahrs_dict,
-                        &p.motion_dict, &p.tvst_dict})
+  if (p.motion) out.push_back(&p.motion->motion_dict);
+  for (const auto* m : {&p.uart_dict, &p.I2C_dict, &p.SPI_dict, &p.can_dict, &p.ahrs_dict, &p.tvst_dict})
     if (*m) out.push_back(&**m);
   return out;
 }

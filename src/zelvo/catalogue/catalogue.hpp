@@ -121,6 +121,12 @@ struct NetworkData {
   std::string gateway;
 };
 
+struct MotionData {
+  PairMap motion_dict;  // the motion ports (keys) of the model
+  // Model difference (not construction data): the caller names slots; the wire port is slot - 1.
+  bool slot_ports = false;
+};
+
 struct ProductSpec {
   std::string class_name;  // "TavraA"
   std::string model;       // "Tavra-A"
@@ -135,7 +141,8 @@ struct ProductSpec {
   std::optional<DIOData> dio;
   std::optional<PairMap> uart_dict, I2C_dict, SPI_dict, can_dict;
   std::optional<ThermalData> thermal;  // ThermocoupleModule or ThermalResistanceModule
-  std::optional<PairMap> ahrs_dict, motion_dict, tvst_dict;
+  std::optional<PairMap> ahrs_dict, tvst_dict;
+  std::optional<MotionData> motion;    // MCX514Module
   std::optional<RelayData> relay;
   std::optional<NetworkData> network;  // the products with NetworkModule
   // The slice of a module without construction data.

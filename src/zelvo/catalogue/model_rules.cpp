@@ -76,6 +76,7 @@ void applyModelRules(ProductSpec& p) {
   if (p.ao) applyAORules(p, *p.ao);
   if (p.thermal) applyThermalRules(p, *p.thermal);
   if (p.has(ModuleId::Network)) p.network = p.base == DeviceBase::Wifi ? kWifiAddresses : kEthernetAddresses;
+  if (p.motion) p.motion->slot_ports = named(p, {"Koru"});
 }
 
 }  // namespace zelvo::catalogue

@@ -13,6 +13,8 @@
 #include "zelvo/dio/encoder_module.hpp"
 #include "zelvo/dio/pwm_module.hpp"
 #include "zelvo/dio/relay_module.hpp"
+#include "zelvo/motion/mcx514_module.hpp"
+#include "zelvo/motion/tmc5240_module.hpp"
 #include "zelvo/products/product.hpp"
 #include "zelvo/system/system_analog_module.hpp"
 #include "zelvo/system/broadcast_module.hpp"

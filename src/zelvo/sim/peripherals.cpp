@@ -17,6 +17,8 @@
 #include "zelvo/sim/network_firmware.hpp"
 #include "zelvo/sim/sd_card_firmware.hpp"
 #include "zelvo/sim/sntp_firmware.hpp"
+#include "zelvo/sim/mcx514_firmware.hpp"
+#include "zelvo/sim/tmc5240_firmware.hpp"
 #include "zelvo/sim/system_firmware.hpp"
 #include "zelvo/sim/thermal_firmware.hpp"
 #include "zelvo/sim/wifi_firmware.hpp"

@@ -2,7 +2,8 @@
 // socket, the shim mirrors the devices of that emulator's bus (message format in
 // bridge_wire.hpp).
 //
-// The first enumeration connects and waits until the emulator has announced its devices; each
+// The first enumeration connects and waits until the emulator has announced its devices, and
+// every later one asks the emulator to catch up (Sync) and waits for its Synced; each
 // becomes a local proxy device whose OUT transfers go over the socket, and whose IN endpoint
 // receives what the emulator's device sent. One thread reads the socket. When the emulator goes
 // away the proxies are unplugged (the host's transfers fail with NO_DEVICE) and a later
@@ -24,7 +25,7 @@ namespace {
 
 using wire::Msg;
 
-// How long the first enumeration waits for the emulator's device list.
+// How long an enumeration waits for the emulator's device list.
 constexpr auto kSyncWait = std::chrono::seconds(5);
 // IN data beyond this much unread by the host is dropped, as the emulator drops stream packets.
 constexpr long kMaxUnreadIn = 4L * 1024 * 1024;
@@ -37,8 +38,9 @@ struct Proxy {
 struct Remote {
   std::mutex m;
   std::condition_variable changed;
-  bool connected = false;  // a reader thread runs
-  bool synced = false;
+  bool connected = false;       // a reader thread runs
+  std::uint64_t syncs_sent = 0;  // the first Synced comes unasked: counted as sent on connecting
+  std::uint64_t synced = 0;      // Synced messages received
   int fd = -1;
   std::mutex write_m;
   std::thread reader;
@@ -97,11 +99,12 @@ void handle(const wire::Header& h, const std::vector<unsigned char>& payload,
     }
     case Msg::Synced: {
       std::lock_guard lock(r.m);
-      r.synced = true;
+      ++r.synced;
       r.changed.notify_all();
       return;
     }
     case Msg::Out:
+    case Msg::Sync:
       return;  // not sent to a client
   }
 }
@@ -149,7 +152,15 @@ void attachRemote() {
   }
   Remote& r = remote();
   std::unique_lock lock(r.m);
-  if (r.connected) return;
+  if (r.connected) {
+    const std::uint64_t ticket = ++r.syncs_sent;
+    {
+      std::lock_guard write_lock(r.write_m);
+      if (!wire::writeMessage(r.fd, Msg::Sync, 0, nullptr, 0)) return;  // the reader sees the end
+    }
+    r.changed.wait_for(lock, kSyncWait, [&] { return r.synced >= ticket || !r.connected; });
+    return;
+  }
   if (r.reader.joinable()) {
     r.changed.wait(lock, [&] { return r.reader_done; });
     r.reader.join();  // past its last use of the lock
@@ -161,10 +172,11 @@ void attachRemote() {
     r.fd = fd;
   }
   r.connected = true;
-  r.synced = false;
+  r.syncs_sent = 1;
+  r.synced = 0;
   r.reader_done = false;
   r.reader = std::thread(readLoop, fd);
-  r.changed.wait_for(lock, kSyncWait, [&] { return r.synced || !r.connected; });
+  r.changed.wait_for(lock, kSyncWait, [&] { return r.synced >= 1 || !r.connected; });
 }
 
 }  // namespace zelvo::usbsim

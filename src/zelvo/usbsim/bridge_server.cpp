@@ -63,6 +63,12 @@ class Connection {
     wire::Header h;
     std::vector<unsigned char> payload;
     while (wire::readMessage(fd_, h, payload)) {
+      if (h.type == Msg::Sync) {
+        std::lock_guard lock(bus().m);
+        ++sync_requests_;
+        bus().changed.notify_all();
+        continue;
+      }
       if (h.type != Msg::Out) continue;
       std::lock_guard lock(m_);
       const auto it = attached_.find(h.device);
@@ -83,19 +89,23 @@ class Connection {
     finished_ = true;
   }
 
-  // Follows the bus: attaches new devices, releases gone ones, after the first pass says Synced.
+  // Follows the bus: attaches new devices, releases gone ones; says Synced after the first pass
+  // and after the pass that follows each Sync of the client.
   void watch() {
     std::unique_lock lock(bus().m);
     std::uint64_t seen = bus().generation - 1;
+    std::uint64_t answered = 0;
     bool synced = false;
     for (;;) {
-      bus().changed.wait(lock, [&] { return closing_ || bus().generation != seen; });
+      bus().changed.wait(lock, [&] { return closing_ || bus().generation != seen || sync_requests_ != answered; });
       if (closing_) return;
       seen = bus().generation;
+      const std::uint64_t requests = sync_requests_;
       auto plugged = bus().plugged;
       lock.unlock();
       update(plugged);
       if (!synced) synced = send(Msg::Synced, 0);
+      for (; answered < requests; ++answered) send(Msg::Synced, 0);
       lock.lock();
     }
   }
@@ -192,7 +202,8 @@ class Connection {
   std::mutex m_;  // attached_
   std::map<std::uint32_t, std::unique_ptr<Attached>> attached_;
   std::uint32_t next_id_ = 1;
-  bool closing_ = false;  // under the bus lock
+  bool closing_ = false;             // under the bus lock
+  std::uint64_t sync_requests_ = 0;  // under the bus lock: Sync messages received
   std::atomic<bool> finished_{false};
   std::thread watcher_;
   std::thread reader_;

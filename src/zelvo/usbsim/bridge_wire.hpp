@@ -3,7 +3,9 @@
 //
 // A message is a 9-byte header (type, device id as u32 little-endian, payload length as u32
 // little-endian) and its payload. The server announces every device of its bus (Plug, with the
-// identity), then Synced; later Plug and Unplug follow its bus. IN data goes as In messages, one
+// identity), then Synced; later Plug and Unplug follow its bus, and each Sync of the client is
+// answered by a Synced once every change of the bus before it was announced (so an enumeration in
+// the client sees the serving bus as it is at that moment). IN data goes as In messages, one
 // per completed read of the device's IN endpoint (a multiple of 64 bytes, or ending in a short
 // packet, so the packets come out the same); InFail stands for a read that failed. The client
 // sends each OUT transfer as an Out message.
@@ -19,7 +21,7 @@ namespace zelvo::usbsim::wire {
 // The environment variable naming the socket: the server's path, the client's target.
 inline constexpr const char* kSocketVariable = "ZELVO_USB_EMULATOR";
 
-enum class Msg : std::uint8_t { Plug = 1, Unplug = 2, In = 3, InFail = 4, Out = 5, Synced = 6 };
+enum class Msg : std::uint8_t { Plug = 1, Unplug = 2, In = 3, InFail = 4, Out = 5, Synced = 6, Sync = 7 };
 
 inline constexpr std::size_t kHeaderSize = 9;
 // Larger payloads are refused (the connection ends): no transfer of this bus comes near it.
