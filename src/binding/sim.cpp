@@ -17,6 +17,7 @@
 #include "binding/bindings.hpp"
 #include "binding/errors.hpp"
 #include "binding/property.hpp"
+#include "binding/sim_group.hpp"
 #include "zelvo/sim/ai_firmware.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/emulator.hpp"
@@ -544,6 +545,7 @@ void bindSim(nb::module_& m) {
   bindDioControls(s, tcp, usb);
   bindAiControls(s, tcp, usb);
   bindClockControls(s);
+  bindBusControls(s, tcp, usb);
   bindGroups<EmulatedDevice>(tcp);
   bindGroups<sim::UsbEmulatedDevice>(usb);
   bindEmulator(s);

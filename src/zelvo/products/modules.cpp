@@ -4,6 +4,10 @@
 
 #include "zelvo/analog/ai_module.hpp"
 #include "zelvo/analog/data_logger.hpp"
+#include "zelvo/bus/can_module.hpp"
+#include "zelvo/bus/i2c_module.hpp"
+#include "zelvo/bus/spi_module.hpp"
+#include "zelvo/bus/uart_module.hpp"
 #include "zelvo/dio/dio_module.hpp"
 #include "zelvo/products/product.hpp"
 #include "zelvo/system/system_module.hpp"

@@ -5,9 +5,13 @@
 #include <type_traits>
 
 #include "zelvo/sim/ai_firmware.hpp"
+#include "zelvo/sim/can_firmware.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/firmware.hpp"
+#include "zelvo/sim/i2c_firmware.hpp"
+#include "zelvo/sim/spi_firmware.hpp"
 #include "zelvo/sim/system_firmware.hpp"
+#include "zelvo/sim/uart_firmware.hpp"
 
 namespace zelvo::sim {
 namespace {
