@@ -13,6 +13,7 @@ namespace {
 constexpr int kDataBitModes = 2;   // 0: 8-bit data, 1: 9-bit data
 constexpr int kParityModes = 4;    // 0 none, 1 reserved, 2 even, 3 odd
 constexpr int kStopBitModes = 4;   // 0: 1 bit, 1: 0.5 bit, 2: 2 bits, 3: 1.5 bits
+constexpr const char* kUartPinMode = "UART";  // the mode an open port's pins report
 
 StreamKey streamKey(int port) { return StreamKey{START_UART_READING, port, 0, 2}; }
 
@@ -115,7 +116,10 @@ Op<bool> UARTModule::checkPinState(Call& call, int port, std::vector<std::string
 
 Op<int> UARTModule::open(Call& call, int port) {
   checkPort(port);
-  co_await ports_.requirePinModes(call, port, busOpenModes());
+  // An open port's pins are its own: opening it again only sends OPEN_UART.
+  std::vector<std::string> allowed = busOpenModes();
+  if (isOpen(port)) allowed.emplace_back(kUartPinMode);
+  co_await ports_.requirePinModes(call, port, std::move(allowed));
   const Bytes r = co_await call.echo(OPEN_UART, payloadOf(port));
   const int status = Reply(r, "UART_open").status(kBusStatusIndex);
   const std::size_t i = indexOf(port);
