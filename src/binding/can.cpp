@@ -1,4 +1,5 @@
 // The CAN module's operations, checks and state, and the CANFrame value class.
+#include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
 #include "binding/bus_results.hpp"

@@ -2,6 +2,7 @@
 // decimal.Decimal: the number the display spells, scaled exactly by the unit's prefix; an overload
 // is Decimal('Infinity') (signed like the display).
 #include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
 
 #include "binding/bus_values.hpp"
 #include "binding/pyconv.hpp"
@@ -86,13 +87,15 @@ void bindMeasurement(nb::module_& m) {
            nb::sig("def __init__(self, b: bytes) -> None"))
       .def_prop_ro("binary", [](const Measurement& x) {
         return nb::bytes(reinterpret_cast<const char*>(x.r.binary.data()), x.r.binary.size());
-      })
-      .def_prop_ro("mode", [](const Measurement& x) { return x.r.mode; })
-      .def_prop_ro("range", [](const Measurement& x) { return x.r.range; })
-      .def_prop_ro("display", [](const Measurement& x) { return x.r.display; })
-      .def_prop_ro("overload", [](const Measurement& x) { return x.r.overload; })
-      .def_prop_ro("display_decimal", [](const Measurement& x) { return x.display_decimal; })
-      .def_prop_ro("display_unit", [](const Measurement& x) { return optionalText(x.r.display_unit); })
+      }, "The frame's bytes.")
+      .def_prop_ro("mode", [](const Measurement& x) { return x.r.mode; }, "The measuring function, e.g. 'OHM'.")
+      .def_prop_ro("range", [](const Measurement& x) { return x.r.range; }, "The range: one character '0'..'7'.")
+      .def_prop_ro("display", [](const Measurement& x) { return x.r.display; }, "The display text without spaces.")
+      .def_prop_ro("overload", [](const Measurement& x) { return x.r.overload; }, "True when the display shows an overload.")
+      .def_prop_ro("display_decimal", [](const Measurement& x) { return x.display_decimal; },
+                   "The number the display spells (Decimal; signed Infinity for an overload, the bar level for NCV).")
+      .def_prop_ro("display_unit", [](const Measurement& x) { return optionalText(x.r.display_unit); },
+                   "The unit the display shows, with its prefix (None where the range has no unit).")
       .def_prop_ro("value", [](const Measurement& x) { return x.value; }, "The reading in the unit of `unit`.")
       .def_prop_ro("unit", [](const Measurement& x) { return optionalText(x.r.unit); },
                    "The unit without its prefix (None where the range has no unit).")

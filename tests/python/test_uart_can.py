@@ -315,3 +315,8 @@ def test_can_frame_value_class():
     assert z.CANFrame.fromU8List(f.frame_in_list) == f
     assert z.CANFrame(0x1FFFFFFF, True) != z.CANFrame(0x1FFFFFFF, False)
     assert z.CANFrame(5000, False) is not None  # a plain value: nothing is checked here
+
+
+def test_can_frame_text_form():
+    text = "CANFrame(id=291, extended_id=False, remote=False, data=[1, 2, 0, 0, 0, 0, 0, 0])"
+    assert str(z.CANFrame(0x123, False, False, [1, 2])) == repr(z.CANFrame(0x123, False, False, [1, 2])) == text
