@@ -1,6 +1,7 @@
 """A tour of the driver against the built-in emulator: ``python -m pyzelvo tour``.
 
-Starts emulated Tavra-A, Koru, Kinora and Aeris-R3-A devices on this machine, connects to each
+Starts emulated Tavra-A, Koru, Kinora and Aeris-R3-A devices on this machine (and a Pellor-K1-CD and
+a Pellor-K1-AD on its USB for the serial buses), connects to each
 with the same calls a script uses for real hardware, reads and sets their system information,
 repeats the reads as asyncio awaitables on all four devices at once, and closes everything.
 """
@@ -13,6 +14,7 @@ from pathlib import Path
 
 import pyzelvo
 from pyzelvo import sim
+from pyzelvo.tour_buses import tour_buses
 
 # Emulated Ethernet devices listen on free ports of 127.0.0.1; the Wi-Fi device gets its own
 # loopback address with the Wi-Fi default ports (7 and 1336) when this machine allows binding
@@ -175,6 +177,9 @@ def main(argv: list[str] | None = None) -> int:
 
             heading(f"Analog input: {AI_SECONDS} s of 8 channels at {AI_RATE // 1000} kHz into a CSV file")
             stream_to_csv(devices["TavraA"], emulated["TavraA"])
+
+            heading("Serial buses on USB: I2C, SPI, UART and CAN")
+            tour_buses(emu)
         finally:
             heading("Close")
             for dev in devices.values():
