@@ -6,6 +6,7 @@ every request are checked in tests/cpp/test_uart_module.cpp and tests/cpp/test_c
 from __future__ import annotations
 
 import asyncio
+import os
 import threading
 import time
 import warnings
@@ -113,15 +114,6 @@ def test_a_blocked_uart_read_returns_what_is_queued_when_the_port_closes(usb_att
     assert not reader.is_alive() and got == [["a", "b"]]
 
 
-def test_a_blocked_uart_read_returns_when_the_device_closes(usb_attach):
-    dev, _ = usb_attach("PellorK1D")
-    dev.UART_open(1)
-    reader = threading.Thread(target=lambda: dev.UART_read(1, 10))
-    reader.start()
-    time.sleep(0.05)
-    dev.close()
-    reader.join(WAIT)
-    assert not reader.is_alive()
 
 
 def test_uart_overflow_warns_once_per_burst_and_counts_the_drops(usb_attach):
@@ -320,3 +312,40 @@ def test_can_frame_value_class():
 def test_can_frame_text_form():
     text = "CANFrame(id=291, extended_id=False, remote=False, data=[1, 2, 0, 0, 0, 0, 0, 0])"
     assert str(z.CANFrame(0x123, False, False, [1, 2])) == repr(z.CANFrame(0x123, False, False, [1, 2])) == text
+
+
+def thread_count() -> int:
+    """Threads of this process but the emulated device's own (zsim-*, started when a port opens)."""
+    count = 0
+    for task in os.listdir("/proc/self/task"):
+        try:
+            with open(f"/proc/self/task/{task}/comm") as f:
+                count += not f.read().startswith("zsim")
+        except OSError:
+            pass  # ended meanwhile
+    return count
+
+
+def test_threads_are_back_to_their_count_after_close(bus):
+    target = bus.add("PellorK1CD", usb=True)
+    before = thread_count()
+    dev = z.PellorK1CD()
+    dev.connect(target.serial_number, verbose=False)
+    assert dev.UART_open(1) == 0 and dev.CAN_open(1) == 0 and dev.CAN_start(1) == 0
+    dev.UART_write(1, "x")
+    assert dev.UART_read(1, 1) == ["x"]
+    outcome = []
+
+    def read():
+        try:
+            outcome.append(dev.CAN_read(1, 5))
+        except z.USBConnectionError:  # it started after the close: the device is closed
+            outcome.append("closed")
+
+    reader = threading.Thread(target=read)
+    reader.start()
+    time.sleep(0.05)  # usually parked by now
+    dev.close()
+    reader.join(WAIT)
+    assert not reader.is_alive() and outcome in ([[]], ["closed"])
+    assert wait_until(lambda: thread_count() == before)
