@@ -8,6 +8,7 @@ import time
 import pytest
 
 import pyzelvo as z
+from support.helpers import eventually
 
 can = pytest.importorskip("can")
 serial = pytest.importorskip("serial")
@@ -133,7 +134,7 @@ def test_serial_url_loopback(bus):
         assert port.write(text) == len(text)
         assert port.read(len(text)) == text
         port.write(b"xy")
-        assert wait_for(lambda: port.in_waiting == 2)
+        assert eventually(lambda: port.in_waiting == 2, WAIT)
         port.reset_input_buffer()
         assert port.in_waiting == 0
         port.timeout = 0.1
@@ -175,10 +176,3 @@ def test_serial_bad_urls(usb_attach):
             serial.serial_for_url(url, device=dev)
 
 
-def wait_for(pred, seconds=WAIT):
-    end = time.monotonic() + seconds
-    while not pred():
-        if time.monotonic() > end:
-            return pred()
-        time.sleep(0.005)
-    return True

@@ -14,6 +14,7 @@ import warnings
 import pytest
 
 import pyzelvo as z
+from support.helpers import eventually
 
 OPEN_UART, START_UART_READING, WRITE_UART, CLOSE_UART, SET_UART_BAUD_RATE = 128, 129, 130, 132, 134
 START_CAN, WRITE_CAN, CLOSE_CAN, SET_CAN_RX_FILTER_OR_MASK = 49, 50, 52, 58
@@ -22,13 +23,6 @@ QUEUE_BOUND = 1_000_000
 WAIT = 5.0  # generous: the CI machine is loaded
 
 
-def wait_until(pred, seconds=WAIT):
-    end = time.monotonic() + seconds
-    while not pred():
-        if time.monotonic() > end:
-            return pred()
-        time.sleep(0.005)
-    return True
 
 
 def pins_of(dev, port):
@@ -49,7 +43,7 @@ def test_uart_loopback_end_to_end(usb_attach, call):
     assert call(dev, "UART_setParity", 1, 2) == 0 and call(dev, "UART_setNumStopBit", 1, 2) == 0
     assert call(dev, "UART_write", 1, "Hi!") == 0
     assert call(dev, "UART_write", 1, [0, 200, 255]) == 0
-    assert wait_until(lambda: dev._UART_available(1) == 6)  # the awaitable read never waits
+    assert eventually(lambda: dev._UART_available(1) == 6, WAIT)  # the awaitable read never waits
     assert call(dev, "UART_read", 1, 3) == ["H", "i", "!"]
     assert call(dev, "UART_read", 1, 1) == ["\x00"]
     assert call(dev, "UART_read", 1, -1) == ["\xc8", "\xff"]
@@ -76,10 +70,10 @@ def test_uart_state_is_kept_per_port(usb_attach):
     dev, target = usb_attach("PellorK1D")
     assert dev.UART_open(1) == 0 and dev.UART_open(2) == 0
     assert dev.uart_open_ports == [1, 2]
-    assert wait_until(lambda: target.uart.state(2)["reading"])  # START_UART_READING has no reply
+    assert eventually(lambda: target.uart.state(2)["reading"], WAIT)  # START_UART_READING has no reply
     assert dev.UART_open(2) == 0  # sent again, but reading is not restarted
     assert target.request_count(OPEN_UART) == 3
-    assert wait_until(lambda: target.request_count(START_UART_READING) == 2)
+    assert eventually(lambda: target.request_count(START_UART_READING) == 2, WAIT)
     assert dev.UART_close(1) == 0 and dev.uart_open_ports == [2]
     dev.UART_write(2, "still")
     assert "".join(dev.UART_read(2, 5)) == "still"
@@ -104,7 +98,7 @@ def test_a_blocked_uart_read_returns_what_is_queued_when_the_port_closes(usb_att
     dev, target = usb_attach("PellorK1D")
     dev.UART_open(1)
     dev.UART_write(1, "ab")
-    assert wait_until(lambda: dev._UART_available(1) == 2)
+    assert eventually(lambda: dev._UART_available(1) == 2, WAIT)
     got = []
     reader = threading.Thread(target=lambda: got.append(dev.UART_read(1, 10)))
     reader.start()
@@ -194,7 +188,7 @@ def test_can_loopback_end_to_end(usb_attach, call):
     assert call(dev, "CAN_write", port, 0x123, [1, 2, 3]) == 0
     assert call(dev, "CAN_write", port, 0x1ABCDEF0, [9], False, True) == 0
     assert call(dev, "CAN_write", port, 0x7FF, [5, 6], True) == 0  # remote: eight zero bytes
-    assert wait_until(lambda: dev._CAN_available() == 3)
+    assert eventually(lambda: dev._CAN_available() == 3, WAIT)
     first = call(dev, "CAN_read", port, 1)
     assert isinstance(first, z.CANFrame)  # exactly one: the frame itself
     assert (first.id, first.data, first.extended_id, first.remote) == (0x123, [1, 2, 3, 0, 0, 0, 0, 0], False, False)
@@ -348,4 +342,4 @@ def test_threads_are_back_to_their_count_after_close(bus):
     dev.close()
     reader.join(WAIT)
     assert not reader.is_alive() and outcome in ([[]], ["closed"])
-    assert wait_until(lambda: thread_count() == before)
+    assert eventually(lambda: thread_count() == before, WAIT)
