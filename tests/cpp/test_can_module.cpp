@@ -119,24 +119,13 @@ INSTANTIATE_TEST_SUITE_P(Ops, CANOp, ::testing::Combine(::testing::ValuesIn(kRow
                          });
 #undef OP
 
-struct Refusal {
-  const char* name;
-  std::function<zelvo::Op<std::string>(CANModule&, Call&)> run;
-  Err error;
-};
-void PrintTo(const Refusal& c, std::ostream* os) { *os << c.name; }
+using Refusal = ztest::RefusalRow<CANModule>;
 class CANRefusal : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(CANRefusal, RaisesBeforeSending) {
-  ztest::ModuleBench<CANModule> t("PellorK1CD", canMap(), ztest::statusScript());
-  try {
-    ztest::runIn(true, t.b.dev, 2.0, [&](Call& call) { return GetParam().run(t.mod, call); });
-    ADD_FAILURE() << "accepted";
-  } catch (const zelvo::Error& e) {
-    EXPECT_EQ(e.id(), GetParam().error) << e.what();
-  }
-  std::this_thread::sleep_for(20ms);
-  EXPECT_TRUE(t.b.peer.requests().empty());
+  std::vector<ztest::Sent> sent;
+  EXPECT_EQ(ztest::runRefusal(GetParam(), "PellorK1CD", canMap(), sent), GetParam().error);
+  EXPECT_TRUE(sent.empty());
 }
 
 #define OP(expr) [](CANModule & m, Call & c) { return asText(expr); }

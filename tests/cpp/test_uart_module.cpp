@@ -64,24 +64,13 @@ INSTANTIATE_TEST_SUITE_P(Ops, UARTOp, ::testing::Combine(::testing::ValuesIn(kRo
 
 // --- refusals before anything is sent ------------------------------------------------------------
 
-struct Refusal {
-  const char* name;
-  std::function<zelvo::Op<std::string>(UARTModule&, Call&)> run;
-  Err error;
-};
-void PrintTo(const Refusal& c, std::ostream* os) { *os << c.name; }
+using Refusal = ztest::RefusalRow<UARTModule>;
 class UARTRefusal : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(UARTRefusal, RaisesBeforeSending) {
-  ztest::ModuleBench<UARTModule> t("PellorK1D", uartMap(), ztest::statusScript());
-  try {
-    ztest::runIn(true, t.b.dev, 2.0, [&](Call& call) { return GetParam().run(t.mod, call); });
-    ADD_FAILURE() << "accepted";
-  } catch (const zelvo::Error& e) {
-    EXPECT_EQ(e.id(), GetParam().error) << e.what();
-  }
-  std::this_thread::sleep_for(20ms);
-  EXPECT_TRUE(t.b.peer.requests().empty());
+  std::vector<ztest::Sent> sent;
+  EXPECT_EQ(ztest::runRefusal(GetParam(), "PellorK1D", uartMap(), sent), GetParam().error);
+  EXPECT_TRUE(sent.empty());
 }
 
 #define OP(expr) [](UARTModule & m, Call & c) { return asText(expr); }

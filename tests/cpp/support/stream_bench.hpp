@@ -2,8 +2,11 @@
 // sends stream packets when a test asks, plus the warnings the module gives.
 #pragma once
 
+#include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bus_bench.hpp"
@@ -56,6 +59,36 @@ inline Script statusScript(std::map<int, int> statuses = {}) {
     if (r.payload.empty()) return Answer{wireFrame(r.code, {s})};  // OPEN_CAN as 0x3000 | port
     return Answer{wireFrame(r.code, {port, s})};
   };
+}
+
+// An operation of module M that must be refused before anything is sent, with the error it raises.
+template <class M>
+struct RefusalRow {
+  const char* name;
+  std::function<zelvo::Op<std::string>(M&, zelvo::Call&)> run;
+  zelvo::Err error;
+};
+template <class M>
+void PrintTo(const RefusalRow<M>& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// Runs a refused operation (blocking family) on product `product_name` with module data `data`:
+// the error it raised (nullopt when it was accepted); `sent` receives what reached the device.
+template <class M, class Data>
+std::optional<zelvo::Err> runRefusal(const RefusalRow<M>& c, const char* product_name, const Data& data,
+                                     std::vector<Sent>& sent) {
+  constexpr auto kLateRequest = std::chrono::milliseconds(20);  // a request sent would be there by now
+  ModuleBench<M> t(product_name, data, statusScript());
+  std::optional<zelvo::Err> raised;
+  try {
+    runIn(true, t.b.dev, 2.0, [&](zelvo::Call& call) { return c.run(t.mod, call); });
+  } catch (const zelvo::Error& e) {
+    raised = e.id();
+  }
+  std::this_thread::sleep_for(kLateRequest);
+  sent = sentBy(t.b.peer);
+  return raised;
 }
 
 }  // namespace ztest
