@@ -53,3 +53,17 @@ def _at_exit() -> None:
 
 
 _atexit.register(_at_exit)
+
+
+def _register_serial_urls() -> None:
+    # zelvo://<serial>/<port> URLs for pyserial's serial_for_url (protocol_zelvo.py), when pyserial
+    # is installed; pyzelvo does not need it.
+    try:
+        import serial
+    except ImportError:
+        return
+    if __name__ not in serial.protocol_handler_packages:
+        serial.protocol_handler_packages.append(__name__)
+
+
+_register_serial_urls()

@@ -1,6 +1,7 @@
 """A tour of the driver against the built-in emulator: ``python -m pyzelvo tour``.
 
-Starts emulated Tavra-A, Koru, Kinora and Aeris-R3-A devices on this machine, finds them by a
+Starts emulated Tavra-A, Koru, Kinora and Aeris-R3-A devices on this machine (and a Pellor-K1-CD
+and a Pellor-K1-AD on its USB for the serial buses), finds them by a
 discovery broadcast on the loopback network (nothing leaves this machine), re-addresses one and
 rings another by MAC address, connects to each with the same calls a script uses for real
 hardware, reads and sets their system information, repeats the reads as asyncio awaitables on all
@@ -22,6 +23,7 @@ from pathlib import Path
 import pyzelvo
 from pyzelvo import find, sim
 from pyzelvo.tour_motion import motion_tour
+from pyzelvo.tour_buses import tour_buses
 
 # Emulated Ethernet devices listen on free ports of 127.0.0.1; the Wi-Fi device gets its own
 # loopback address with the Wi-Fi default ports (7 and 1336) when this machine allows binding
@@ -353,6 +355,9 @@ def main(argv: list[str] | None = None) -> int:
 
             heading("Motion: home and move two Kinora axes, an INI file, a plot; a TorvaneST stepper")
             motion_tour(devices["Kinora"], emulated["Kinora"], emu, OUTPUT_DIR)
+
+            heading("Serial buses on USB: I2C, SPI, UART and CAN")
+            tour_buses(emu)
         finally:
             heading("Close")
             for dev in devices.values():

@@ -1,5 +1,6 @@
 #include "binding/awaitable.hpp"
 #include "binding/bindings.hpp"
+#include "binding/bus_values.hpp"
 #include "binding/interpreter.hpp"
 #include "zelvo/system/system_module.hpp"
 
@@ -18,6 +19,7 @@ NB_MODULE(_core, m) {
   zelvo::py::bindClients(m);
   zelvo::py::bindUsbLibrarySearch(m);
   zelvo::py::bindDevices(m);
+  zelvo::py::bindBusValues(m);
   zelvo::py::bindProducts(m);
   zelvo::py::bindSim(m);
 }

@@ -559,6 +559,7 @@ void bindSim(nb::module_& m) {
   bindThermalControls(s, tcp, usb);
   bindAhrsControls(s, tcp, usb);
   bindWifiControls(s, tcp, usb);
+  bindBusControls(s, tcp, usb);
   bindGroups<EmulatedDevice>(tcp);
   bindGroups<sim::UsbEmulatedDevice>(usb);
   bindNetworkControls(s, tcp, usb);

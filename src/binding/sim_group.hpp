@@ -67,6 +67,12 @@ void bindWifiControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 void bindNetworkControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 void bindSntpControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 void bindSdCardControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+// The I2C, SPI, UART and CAN groups (one file each), and all four (sim_buses.cpp).
+void bindI2cControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+void bindSpiControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+void bindUartControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+void bindCanControls(nb::module_& s, nb::handle tcp, nb::handle usb);
+void bindBusControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 // The motion controller and stepper drive groups (sim_motion.cpp).
 void bindMotionControls(nb::module_& s, nb::handle tcp, nb::handle usb);
 

@@ -8,6 +8,7 @@
 #include "zelvo/sim/ai_firmware.hpp"
 #include "zelvo/sim/counter_firmware.hpp"
 #include "zelvo/sim/ao_firmware.hpp"
+#include "zelvo/sim/can_firmware.hpp"
 #include "zelvo/sim/dio_firmware.hpp"
 #include "zelvo/sim/dpot_firmware.hpp"
 #include "zelvo/sim/encoder_firmware.hpp"
@@ -22,6 +23,9 @@
 #include "zelvo/sim/system_firmware.hpp"
 #include "zelvo/sim/thermal_firmware.hpp"
 #include "zelvo/sim/wifi_firmware.hpp"
+#include "zelvo/sim/i2c_firmware.hpp"
+#include "zelvo/sim/spi_firmware.hpp"
+#include "zelvo/sim/uart_firmware.hpp"
 
 namespace zelvo::sim {
 namespace {

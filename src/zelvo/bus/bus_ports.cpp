@@ -1,0 +1,85 @@
+#include "zelvo/bus/bus_ports.hpp"
+
+#include <set>
+
+#include "zelvo/core/reply.hpp"
+#include "zelvo/system/pin_modes.hpp"
+
+namespace zelvo {
+namespace {
+
+constexpr std::int64_t kByteMax = 0xFF;
+constexpr std::int64_t kU32Max = 0xFFFFFFFF;
+
+[[noreturn]] void outOfRange(const char* name, std::int64_t value, std::int64_t max) {
+  throw Error(Err::InputDataNotInRangeError,
+              std::string(name) + " is " + std::to_string(value) + ", not 0.." + std::to_string(max) + ".");
+}
+
+}  // namespace
+
+std::vector<std::string> busOpenModes() { return {kIdlePinMode, "DI", "DO"}; }
+
+std::vector<int> BusPortMap::ports() const {
+  std::vector<int> out;
+  for (const auto& entry : map_) out.push_back(entry.first);
+  return out;
+}
+
+const BusPins& BusPortMap::pins(int port) const {
+  const auto it = map_.find(port);
+  if (it == map_.end()) throw Error(unavailable_);
+  return it->second;
+}
+
+bool BusPortMap::check(int port) const {
+  pins(port);
+  return true;
+}
+
+std::vector<int> BusPortMap::dioPorts(int port) const {
+  std::set<int> out;
+  for (const auto& [dio_port, pin] : pins(port)) out.insert(dio_port);
+  return {out.begin(), out.end()};
+}
+
+Op<bool> BusPortMap::requirePinModes(Call& call, int port, std::vector<std::string> allowed) const {
+  const BusPins& bus_pins = pins(port);
+  for (int dio_port : dioPorts(port)) {
+    std::vector<int> on_port;
+    for (const auto& [p, pin] : bus_pins)
+      if (p == dio_port) on_port.push_back(pin);
+    co_await zelvo::requirePinModes(call, dio_port, std::move(on_port), allowed, unavailable_);
+  }
+  co_return true;
+}
+
+void appendByteField(Bytes& out, std::int64_t value, const char* name) {
+  if (value < 0 || value > kByteMax) outOfRange(name, value, kByteMax);
+  out.push_back(static_cast<Byte>(value));
+}
+
+void appendByteFields(Bytes& out, std::span<const std::int64_t> values, const char* name) {
+  const Bytes checked = toPayload(values, name);
+  out.insert(out.end(), checked.begin(), checked.end());
+}
+
+void appendU32Field(Bytes& out, std::int64_t value, const char* name) {
+  if (value < 0 || value > kU32Max) outOfRange(name, value, kU32Max);
+  appendBE(out, static_cast<std::uint32_t>(value));
+}
+
+void appendCountField(Bytes& out, std::size_t count, const char* name, Err too_long) {
+  if (count > static_cast<std::size_t>(kByteMax)) {
+    if (too_long != Err::InputDataNotInRangeError) throw Error(too_long);
+    outOfRange(name, static_cast<std::int64_t>(count), kByteMax);
+  }
+  out.push_back(static_cast<Byte>(count));
+}
+
+Op<int> busStatus(Call& call, int cmd, Bytes payload, const char* operation) {
+  const Bytes r = co_await call.echo(cmd, std::move(payload));
+  co_return Reply(r, operation).status(kBusStatusIndex);
+}
+
+}  // namespace zelvo
