@@ -99,10 +99,39 @@ def _board(target, port: Optional[int], dev) -> None:
     target.wifi.battery, target.wifi.rssi, target.wifi.charging = BATTERY_MV, SIGNAL_DBM, True
 
 
+# Home switches behind where the homing examples start: the stepper's (physical microsteps) and
+# axis 0's of the motion chip (logical pulses, with an index pulse every INDEX_PERIOD pulses).
+STEPPER_HOME, AXIS_HOME, INDEX_PERIOD = (-3200, -3000), (-3000, -2800), 400
+
+
+def _stepper_switches(target, port: int, dev) -> None:
+    target.stepper.place_switch("home", *STEPPER_HOME, port=port)
+
+
+def _axis_switches(target, port: int, dev) -> None:
+    target.motion.place_switch(0, "home", *AXIS_HOME, port=port)
+    target.motion.place_switch(0, "z", 0, period=INDEX_PERIOD, port=port)
+
+
+# The far side of the serial buses: a line of text arriving on the UART, and a CAN node sending a
+# numbered frame every CAN_PERIOD seconds (the I2C memory at 0x50 and the SPI loopback are there
+# by default).
+UART_TEXT, CAN_ID, CAN_PERIOD = b"temperature=21.5\r\n", 0x321, 0.05
+
+
+def _uart_far_side(target, port: int, dev) -> None:
+    target.uart.inject(port, UART_TEXT)
+
+
+def _can_node(target, port: int, dev) -> None:
+    target.can.add_generator(CAN_ID, b"\0\0\0\0\x55\xaa", period=CAN_PERIOD, counter=True)
+
+
 _STIMULI: dict[str, Callable[[object, Optional[int], object], None]] = {
     "Counter": _pulses, "Encoder": _shaft, "DIO": _input_levels, "AIO": _wired_outputs,
     "Temperature_TC": _temperatures, "Temperature_RTD": _temperatures, "AHRS": _turning, "SD": _sd_card,
-    "System_Wifi": _board,
+    "System_Wifi": _board, "Drive": _stepper_switches, "Motion": _axis_switches, "UART": _uart_far_side,
+    "CAN": _can_node,
 }
 
 # What --emulate puts on the loopback network for the discovery examples: (product, loopback host).
