@@ -180,15 +180,20 @@ namespace detail {
 template <class T, class Keep>
 Detached drive(Op<T> op, Keep keep, std::function<void(Outcome<T>)> done) {
   Outcome<T> out;
-  try {
-    if constexpr (std::is_void_v<T>) {
-      co_await op;
-      out.ok = true;
-    } else {
-      out.value.emplace(co_await op);
+  {
+    // The operation's frame ends here, before `done` hands the outcome on: whoever receives it
+    // never shares the exception or anything else of the frame with this thread's cleanup.
+    Op<T> running = std::move(op);
+    try {
+      if constexpr (std::is_void_v<T>) {
+        co_await running;
+        out.ok = true;
+      } else {
+        out.value.emplace(co_await running);
+      }
+    } catch (...) {
+      out.error = std::current_exception();
     }
-  } catch (...) {
-    out.error = std::current_exception();
   }
   // `keep` (the operation's Call) stays alive until the operation has finished.
   done(std::move(out));
