@@ -57,6 +57,13 @@ Op<int> MCX514Module::setLimitEnable(Call& call, int port, int axis, int forward
       call, port, axis, BitEdit().bit(wr2::kLimitEnable, forward_enable | reverse_enable).bit(wr2::kLimitInstantStop, 0));
 }
 
+// A setting held in one bit of WR2: recorded in the axis record, then that bit edited.
+Op<int> MCX514Module::wr2Setting(Call& call, int port, int axis, Setting setting, int bit, int value) {
+  checkPortAndAxis(port, axis);
+  note(axis, setting, value);
+  co_return co_await editWR2(call, port, axis, BitEdit().bit(bit, value));
+}
+
 Op<int> MCX514Module::setLimitPolarity(Call& call, int port, int axis, int limit_polarity) {
   checkPortAndAxis(port, axis);
   note(axis, Setting::ForwardPolarity, limit_polarity);
@@ -65,39 +72,27 @@ Op<int> MCX514Module::setLimitPolarity(Call& call, int port, int axis, int limit
 }
 
 Op<int> MCX514Module::setHomeLimitEnable(Call& call, int port, int axis, int home_enable) {
-  checkPortAndAxis(port, axis);
-  note(axis, Setting::HomeEnable, home_enable);
-  co_return co_await editWR2(call, port, axis, BitEdit().bit(wr2::kHomeEnable, home_enable));
+  return wr2Setting(call, port, axis, Setting::HomeEnable, wr2::kHomeEnable, home_enable);
 }
 
 Op<int> MCX514Module::setHomePolarity(Call& call, int port, int axis, int home_polarity) {
-  checkPortAndAxis(port, axis);
-  note(axis, Setting::HomePolarity, home_polarity);
-  co_return co_await editWR2(call, port, axis, BitEdit().bit(wr2::kHomeLevel, home_polarity));
+  return wr2Setting(call, port, axis, Setting::HomePolarity, wr2::kHomeLevel, home_polarity);
 }
 
 Op<int> MCX514Module::setInpositionLimitEnable(Call& call, int port, int axis, int inposition_enable) {
-  checkPortAndAxis(port, axis);
-  note(axis, Setting::InpositionEnable, inposition_enable);
-  co_return co_await editWR2(call, port, axis, BitEdit().bit(wr2::kInpositionEnable, inposition_enable));
+  return wr2Setting(call, port, axis, Setting::InpositionEnable, wr2::kInpositionEnable, inposition_enable);
 }
 
 Op<int> MCX514Module::setInpositionPolarity(Call& call, int port, int axis, int inposition_polarity) {
-  checkPortAndAxis(port, axis);
-  note(axis, Setting::InpositionPolarity, inposition_polarity);
-  co_return co_await editWR2(call, port, axis, BitEdit().bit(wr2::kInpositionLevel, inposition_polarity));
+  return wr2Setting(call, port, axis, Setting::InpositionPolarity, wr2::kInpositionLevel, inposition_polarity);
 }
 
 Op<int> MCX514Module::setAlarmLimitEnable(Call& call, int port, int axis, int alarm_enable) {
-  checkPortAndAxis(port, axis);
-  note(axis, Setting::AlarmEnable, alarm_enable);
-  co_return co_await editWR2(call, port, axis, BitEdit().bit(wr2::kAlarmEnable, alarm_enable));
+  return wr2Setting(call, port, axis, Setting::AlarmEnable, wr2::kAlarmEnable, alarm_enable);
 }
 
 Op<int> MCX514Module::setAlarmPolarity(Call& call, int port, int axis, int alarm_polarity) {
-  checkPortAndAxis(port, axis);
-  note(axis, Setting::AlarmPolarity, alarm_polarity);
-  co_return co_await editWR2(call, port, axis, BitEdit().bit(wr2::kAlarmLevel, alarm_polarity));
+  return wr2Setting(call, port, axis, Setting::AlarmPolarity, wr2::kAlarmLevel, alarm_polarity);
 }
 
 Op<int> MCX514Module::setInstantLimitStop(Call& call, int port, int axis, int stop) {

@@ -179,6 +179,8 @@ class MCX514Module {
   Op<int> editWord(Call& call, int port, int axis, int read_reg, int write_reg, BitEdit edit);
   Op<int> editWR2(Call& call, int port, int axis, BitEdit edit);
   Op<int> editWR3(Call& call, int port, int axis, BitEdit edit);
+  // A setting held in one bit of WR2: recorded, then the bit edited.
+  Op<int> wr2Setting(Call& call, int port, int axis, Setting setting, int bit, int value);
   // A bit of RR0 (the chip's drive status); RR3 page 0 of an axis.
   Op<int> driveBit(Call& call, int port, int axis);
   Op<std::uint16_t> inputLevels(Call& call, int port, int axis);
