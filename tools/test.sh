@@ -24,13 +24,13 @@ LAUNCHER=()
 if command -v ccache >/dev/null; then
   export CCACHE_BASEDIR=$ROOT  # hits across clones of the repository in other places
   LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  export PIP_INSTALL_ARGS="${PIP_INSTALL_ARGS:-} -Ccmake.define.CMAKE_CXX_COMPILER_LAUNCHER=ccache"
+  export PIP_INSTALL_ARGS="${PIP_INSTALL_ARGS:-} --config-settings=cmake.define.CMAKE_CXX_COMPILER_LAUNCHER=ccache"
 fi
 
 WERROR=OFF
 [ "${ZELVO_CI:-0}" = 1 ] && WERROR=ON
 export EXTRAS=test,numpy  # numpy: the array form of streaming reads is tested too
-export PIP_INSTALL_ARGS="${PIP_INSTALL_ARGS:-} -Ccmake.define.ZELVO_WERROR=$WERROR"
+export PIP_INSTALL_ARGS="${PIP_INSTALL_ARGS:-} --config-settings=cmake.define.ZELVO_WERROR=$WERROR"
 source tools/setup_venv.sh
 
 run_cpp_tests() {  # build dir, extra cmake args...
