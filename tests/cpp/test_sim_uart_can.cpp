@@ -96,6 +96,26 @@ TEST(SimUart, SettingsOutOfRangeAreRefused) {
   EXPECT_EQ(d.client.exchange(OPEN_UART, {3}), (Bytes{3, 23}));  // no port 3
 }
 
+// A byte received while the pacer is between sending a packet and its next sleep must wake it:
+// each round injects right after the previous packet arrived, where that window lies.
+TEST(SimUart, AByteReceivedJustAfterAPacketLeftIsStillSent) {
+  sim::Emulator emu;
+  auto dev = emu.add("PellorK1D");
+  simtest::RawClient client(dev->host(), dev->port());
+  auto& uart = *dev->firmware().findModule<sim::UARTFirmware>();
+  uart.setUnthrottled(true);
+  EXPECT_EQ(client.exchange(OPEN_UART, {1}), (Bytes{1, 0}));
+  client.request(START, {1});
+  constexpr int kRounds = 400;
+  for (int i = 0; i < kRounds; ++i) {
+    const auto byte = static_cast<std::uint8_t>(i);
+    uart.inject(1, Bytes{byte});
+    const auto packet = client.readFrame(1000ms);
+    ASSERT_TRUE(packet) << "round " << i;
+    ASSERT_EQ(packet->payload, (Bytes{1, 0, byte}));
+  }
+}
+
 // --- CAN -----------------------------------------------------------------------------------------
 
 constexpr int OPEN_CAN_AS_PARSED = 0x3001, START_CAN = 49, WRITE_CAN = 50, STOP_CAN = 51, SET_FILTERING = 57,

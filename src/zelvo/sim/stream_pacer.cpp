@@ -43,8 +43,8 @@ void StreamPacer::run() {
   constexpr double kNever = std::numeric_limits<double>::infinity();
   std::optional<double> due = fw_.time().now();  // a first look at once
   double last = -kNever;
+  std::uint64_t seen = seq_.load();
   while (!quit_) {
-    const std::uint64_t seen = seq_.load();
     const double wake = !due ? kNever : unthrottled_ ? *due : std::max(*due, last + kMinGap);
     fw_.time().waitUntil(wake, [&] { return poked(seen); });
     if (quit_) break;
@@ -75,6 +75,9 @@ void StreamPacer::run() {
     }
     {
       std::lock_guard lock(fw_.mutex());
+      // Taken before this look at the pending data: a poke after it (a write handled between this
+      // block and the next wait, say) ends that wait at once instead of being slept through.
+      seen = seq_.load();
       Replies out;
       last = fw_.time().now();
       due = collect_(last, unthrottled_, out);
