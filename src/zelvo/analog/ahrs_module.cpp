@@ -6,6 +6,7 @@
 #include "zelvo/analog/ai_convert.hpp"
 #include "zelvo/core/reply.hpp"
 #include "zelvo/core/routing.hpp"
+#include "zelvo/core/status_exchange.hpp"
 
 namespace zelvo {
 namespace {
@@ -56,8 +57,7 @@ int AHRSModule::modeToMask(int mode) {
 
 Op<int> AHRSModule::portCommand(Call& call, int cmd, int port, const char* operation) {
   checkPort(port);
-  const Bytes r = co_await call.echo(cmd, payloadOf(port));
-  co_return Reply(r, operation).status(kStatusAt);
+  co_return co_await echoStatus(call, cmd, payloadOf(port), kStatusAt, operation);
 }
 
 Op<int> AHRSModule::open(Call& call, int port) {
@@ -123,8 +123,7 @@ Op<int> AHRSModule::setGeneral(Call& call, int port, double gravity, double dt, 
   appendF32Field(payload, gravity, "gravity");
   appendF32Field(payload, dt, "dt");
   appendF32Field(payload, z_offset, "z_offset");
-  const Bytes r = co_await call.echo(AHRS_SET_GNRL, std::move(payload));
-  co_return Reply(r, "_AHRS_setGeneral").status(kStatusAt);
+  co_return co_await echoStatus(call, AHRS_SET_GNRL, std::move(payload), kStatusAt, "_AHRS_setGeneral");
 }
 
 Op<int> AHRSModule::setTau(Call& call, int port, double accelerator_decay_time, double magnetometer_decay_time) {
@@ -132,8 +131,7 @@ Op<int> AHRSModule::setTau(Call& call, int port, double accelerator_decay_time, 
   Bytes payload = payloadOf(port);
   appendF32Field(payload, accelerator_decay_time, "accelerator_decay_time");
   appendF32Field(payload, magnetometer_decay_time, "magnetometer_decay_time");
-  const Bytes r = co_await call.echo(AHRS_VQF_SET_TAU, std::move(payload));
-  co_return Reply(r, "_AHRS_VQF_setTau").status(kStatusAt);
+  co_return co_await echoStatus(call, AHRS_VQF_SET_TAU, std::move(payload), kStatusAt, "_AHRS_VQF_setTau");
 }
 
 }  // namespace zelvo

@@ -6,6 +6,7 @@
 
 #include "zelvo/core/console.hpp"
 #include "zelvo/core/routing.hpp"
+#include "zelvo/core/status_exchange.hpp"
 #include "zelvo/system/pin_modes.hpp"
 #include "zelvo/system/system_module.hpp"
 
@@ -20,6 +21,7 @@ constexpr int kMaxChannels = 8;
 constexpr int kMaxTriggerMode = 6;
 constexpr int kChannels24 = 8;             // channels of a 24-bit on-demand read
 constexpr std::size_t kSampleData = 2;     // reply and stream data start after two bytes
+constexpr std::size_t kStatusAt = 1;       // [port, status]
 constexpr std::size_t kCounters = 9;       // _AI_getCounter
 constexpr std::size_t kBufferWords = 4;    // _AI_readBufferStatus
 constexpr double kOffsetFullScale = 50;    // 24-bit on-demand: reply element 0 == 0
@@ -242,8 +244,7 @@ Op<int> AIModule::open(Call& call, int port) {
     co_return 0;
   }
   checkPort(port);
-  const Bytes r = co_await call.echo(OPEN_AI, payloadOf(port));
-  const int status = Reply(r, "AI_open").status(1);
+  const int status = co_await echoStatus(call, OPEN_AI, payloadOf(port), kStatusAt, "AI_open");
   if (status == 0) {
     std::lock_guard lock(m_);
     if (!open_) {
@@ -260,8 +261,7 @@ Op<int> AIModule::close(Call& call, int port) {
     co_return 0;
   }
   checkPort(port);
-  const Bytes r = co_await call.echo(CLOSE_AI, payloadOf(port));
-  const int status = Reply(r, "AI_close").status(1);
+  const int status = co_await echoStatus(call, CLOSE_AI, payloadOf(port), kStatusAt, "AI_close");
   if (status == 0) open_ = false;
   co_return status;
 }
@@ -289,8 +289,7 @@ Op<int> AIModule::startStreaming(Call& call, int port) {
 Op<int> AIModule::closeStreaming(Call& call, int port) {
   port = wirePort(port);
   checkPort(port);
-  const Bytes r = co_await call.echo(CLOSE_AI_STREAMING, payloadOf(port));
-  co_return Reply(r, "AI_closeStreaming").status(1);
+  co_return co_await echoStatus(call, CLOSE_AI_STREAMING, payloadOf(port), kStatusAt, "AI_closeStreaming");
 }
 
 Op<int> AIModule::setMode(Call& call, int port, int mode) {
@@ -298,8 +297,7 @@ Op<int> AIModule::setMode(Call& call, int port, int mode) {
   checkPort(port);
   checkMode(mode);
   mode_ = mode;
-  const Bytes r = co_await call.echo(SET_AI_MODE, payloadOf(port, mode));
-  co_return Reply(r, "AI_setMode").status(1);
+  co_return co_await echoStatus(call, SET_AI_MODE, payloadOf(port, mode), kStatusAt, "AI_setMode");
 }
 
 Op<int> AIModule::setNumSamples(Call& call, int port, std::int64_t num_samples) {
@@ -309,8 +307,7 @@ Op<int> AIModule::setNumSamples(Call& call, int port, std::int64_t num_samples) 
     throw Error(Err::InputDataNotInRangeError, "num_samples must be 0..4294967295.");
   Bytes payload = payloadOf(port);
   appendBE(payload, static_cast<std::uint32_t>(num_samples));
-  const Bytes r = co_await call.echo(SET_AI_NUM_SAMPLES, std::move(payload));
-  co_return Reply(r, "AI_setNumSamples").status(1);
+  co_return co_await echoStatus(call, SET_AI_NUM_SAMPLES, std::move(payload), kStatusAt, "AI_setNumSamples");
 }
 
 Op<int> AIModule::setSamplingRate(Call& call, int port, double sampling_rate) {
@@ -319,8 +316,8 @@ Op<int> AIModule::setSamplingRate(Call& call, int port, double sampling_rate) {
   checkSamplingRate(port, sampling_rate);
   Bytes payload = payloadOf(port);
   appendF32BE(payload, sampling_rate);
-  const Bytes r = co_await call.echo(SET_AI_SAMPLING_RATE, std::move(payload));
-  const int status = Reply(r, "AI_setSamplingRate").status(1);
+  const int status = co_await echoStatus(call, SET_AI_SAMPLING_RATE, std::move(payload),
+                                         kStatusAt, "AI_setSamplingRate");
   if (status == 0) {
     std::lock_guard lock(m_);
     rates_[port] = sampling_rate;
@@ -424,8 +421,8 @@ Op<int> AIModule::enableChannel(Call& call, int port, int channel) {
   if (data_.fixed_channels) throw Error(Err::APINotSupportError);
   checkPort(port);
   checkChannel(channel);
-  const Bytes r = co_await call.echo(SET_AI_ENABLED_CS, payloadOf(port, channel));
-  const int status = Reply(r, "AI_enableChannel").status(1);
+  const int status = co_await echoStatus(call, SET_AI_ENABLED_CS, payloadOf(port, channel),
+                                         kStatusAt, "AI_enableChannel");
   if (status == 0) num_channels_ = channel;
   co_return status;
 }
@@ -441,8 +438,7 @@ Op<int> AIModule::enableCS(Call& call, int slot, std::vector<std::int64_t> chip_
     if (mask & (1 << cs)) throw Error(Err::AICSNotAvaliableError);  // listed twice
     mask |= 1 << cs;
   }
-  const Bytes r = co_await call.echo(SET_AI_ENABLED_CS, payloadOf(port, mask));
-  const int status = Reply(r, "AI_enableCS").status(1);
+  const int status = co_await echoStatus(call, SET_AI_ENABLED_CS, payloadOf(port, mask), kStatusAt, "AI_enableCS");
   if (status == 0) {
     std::lock_guard lock(m_);
     chip_selects_[port].assign(chip_select.begin(), chip_select.end());
@@ -454,8 +450,8 @@ Op<int> AIModule::setTriggerMode(Call& call, int port, int mode) {
   if (!data_.external_trigger && usesExternalTrigger(mode)) throw Error(Err::APINotSupportError);
   checkPort(port);
   checkTriggerMode(mode);
-  const Bytes r = co_await call.echo(AI_SET_TRIG_MODE, payloadOf(port, triggerModeToMask(mode)));
-  co_return Reply(r, "AI_setTriggerMode").status(1);
+  co_return co_await echoStatus(call, AI_SET_TRIG_MODE, payloadOf(port, triggerModeToMask(mode)),
+                                kStatusAt, "AI_setTriggerMode");
 }
 
 Op<std::vector<double>> AIModule::getDataRTC(Call& call, int port) {
@@ -481,8 +477,7 @@ Op<std::vector<std::int64_t>> AIModule::getCounter(Call& call, int port) {
 Op<int> AIModule::clearBufferStatus(Call& call, int port) {
   port = wirePort(port);
   checkPort(port);
-  const Bytes r = co_await call.echo(CLEAR_DATA, payloadOf(port));
-  co_return Reply(r, "_AI_clearBufferStatus").status(1);
+  co_return co_await echoStatus(call, CLEAR_DATA, payloadOf(port), kStatusAt, "_AI_clearBufferStatus");
 }
 
 Op<std::vector<std::int64_t>> AIModule::readBufferStatus(Call& call, int port) {

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "zelvo/core/reply.hpp"
 #include "zelvo/core/routing.hpp"
+#include "zelvo/core/status_exchange.hpp"
 #include "zelvo/system/pin_modes.hpp"
 #include "zelvo/system/system_module.hpp"
 
@@ -78,8 +78,7 @@ void AOModule::checkVolts(double value) const {
 int AOModule::wirePort(int port) const { return data_.slot_ports ? changeToKORUPort(port) : port; }
 
 Op<int> AOModule::statusOf(Call& call, int cmd, Bytes payload, const char* operation) {
-  const Bytes r = co_await call.echo(cmd, std::move(payload));
-  co_return Reply(r, operation).status(kStatusAt);
+  return echoStatus(call, cmd, std::move(payload), kStatusAt, operation);
 }
 
 // --- basic level ---------------------------------------------------------------------------------

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "zelvo/core/reply.hpp"
+#include "zelvo/core/status_exchange.hpp"
 #include "zelvo/system/pin_modes.hpp"
 
 namespace zelvo {
@@ -78,8 +78,7 @@ void appendCountField(Bytes& out, std::size_t count, const char* name, Err too_l
 }
 
 Op<int> busStatus(Call& call, int cmd, Bytes payload, const char* operation) {
-  const Bytes r = co_await call.echo(cmd, std::move(payload));
-  co_return Reply(r, operation).status(kBusStatusIndex);
+  return echoStatus(call, cmd, std::move(payload), kBusStatusIndex, operation);
 }
 
 }  // namespace zelvo

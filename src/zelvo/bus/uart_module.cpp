@@ -4,8 +4,8 @@
 
 #include "zelvo/bus/queued_read.hpp"
 #include "zelvo/core/console.hpp"
-#include "zelvo/core/reply.hpp"
 #include "zelvo/core/routing.hpp"
+#include "zelvo/core/status_exchange.hpp"
 
 namespace zelvo {
 namespace {
@@ -120,8 +120,7 @@ Op<int> UARTModule::open(Call& call, int port) {
   std::vector<std::string> allowed = busOpenModes();
   if (isOpen(port)) allowed.emplace_back(kUartPinMode);
   co_await ports_.requirePinModes(call, port, std::move(allowed));
-  const Bytes r = co_await call.echo(OPEN_UART, payloadOf(port));
-  const int status = Reply(r, "UART_open").status(kBusStatusIndex);
+  const int status = co_await echoStatus(call, OPEN_UART, payloadOf(port), kBusStatusIndex, "UART_open");
   const std::size_t i = indexOf(port);
   if (status == 0 && !open_[i]) {
     // Reading starts once per opening: a second open of an open port does not restart it.
@@ -136,8 +135,7 @@ Op<int> UARTModule::open(Call& call, int port) {
 Op<int> UARTModule::close(Call& call, int port) {
   checkPort(port);
   co_await stopReading(call, port);
-  const Bytes r = co_await call.echo(CLOSE_UART, payloadOf(port));
-  const int status = Reply(r, "UART_close").status(kBusStatusIndex);
+  const int status = co_await echoStatus(call, CLOSE_UART, payloadOf(port), kBusStatusIndex, "UART_close");
   if (status == 0) {
     {
       std::lock_guard lock(m_);

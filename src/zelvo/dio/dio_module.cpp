@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "zelvo/core/reply.hpp"
+#include "zelvo/core/status_exchange.hpp"
 #include "zelvo/dio/dio_payload.hpp"
 #include "zelvo/system/pin_modes.hpp"
 
@@ -63,8 +64,7 @@ Op<PinMap> DIOModule::getDOPinMap(Call&) { co_return dio_.do_dict; }
 // --- exchanges -----------------------------------------------------------------------------------
 
 Op<int> DIOModule::statusExchange(Call& call, int cmd, Bytes payload, const char* operation) {
-  const Bytes r = co_await call.echo(cmd, std::move(payload));
-  co_return Reply(r, operation).status(kDioStatusIndex);
+  return echoStatus(call, cmd, std::move(payload), kDioStatusIndex, operation);
 }
 
 Op<std::vector<int>> DIOModule::levelsExchange(Call& call, int cmd, Bytes payload, const char* operation) {

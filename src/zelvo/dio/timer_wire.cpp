@@ -1,4 +1,5 @@
 #include "zelvo/dio/timer_wire.hpp"
+#include "zelvo/core/status_exchange.hpp"
 
 #include <cmath>
 #include <limits>
@@ -57,8 +58,7 @@ PulseReading decodeSignedReading(const Reply& reply) {
 }
 
 Op<int> statusCommand(Call& call, int cmd, Bytes payload, const char* operation) {
-  const Bytes r = co_await call.echo(cmd, std::move(payload));
-  co_return Reply(r, operation).status(kTimerStatusIndex);
+  return echoStatus(call, cmd, std::move(payload), kTimerStatusIndex, operation);
 }
 
 Op<int> channelCommand(Call& call, bool (*check)(int), int cmd, int channel, const char* operation) {

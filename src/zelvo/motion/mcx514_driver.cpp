@@ -5,6 +5,7 @@
 
 #include "zelvo/core/reply.hpp"
 #include "zelvo/core/routing.hpp"
+#include "zelvo/core/status_exchange.hpp"
 
 namespace zelvo::mcx514 {
 namespace {
@@ -115,8 +116,7 @@ Op<int> writeRegister(Call& call, const RegisterOp& op, int port, int axis, std:
   Bytes payload = registerPayload(op, port, axis, first, second, fit);
   call.start();  // every step of an operation has the whole time-out
   try {
-    const Bytes r = co_await call.echo(exchangeRule(op), std::move(payload));
-    co_return Reply(r, op.name).status(kStatusIndex);
+    co_return co_await echoStatus(call, exchangeRule(op), std::move(payload), kStatusIndex, op.name);
   } catch (const Error& e) {
     co_return e.code();  // the library's failures become their codes; anything else propagates
   }

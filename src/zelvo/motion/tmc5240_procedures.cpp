@@ -1,5 +1,5 @@
 // The stepper's firmware procedures: one command each, with the status convention at reply byte 1.
-#include "zelvo/core/reply.hpp"
+#include "zelvo/core/status_exchange.hpp"
 #include "zelvo/motion/mcx514_checks.hpp"
 #include "zelvo/motion/tmc5240_module.hpp"
 
@@ -24,8 +24,7 @@ void appendI32(Bytes& p, std::int64_t v, const char* what) { appendBE(p, static_
 Op<int> TMC5240Module::procedure(Call& call, int cmd, Bytes payload, const char* operation) {
   call.start();
   try {
-    const Bytes r = co_await call.echo(cmd, std::move(payload));
-    co_return Reply(r, operation).status(kStatusIndex);
+    co_return co_await echoStatus(call, cmd, std::move(payload), kStatusIndex, operation);
   } catch (const Error& e) {
     co_return e.code();  // the library's failures become their codes; anything else propagates
   }

@@ -1,6 +1,7 @@
 #include "zelvo/system/network_module.hpp"
 
 #include "zelvo/core/reply.hpp"
+#include "zelvo/core/status_exchange.hpp"
 #include "zelvo/system/address_text.hpp"
 
 namespace zelvo {
@@ -66,20 +67,17 @@ Op<std::string> NetworkModule::getMACAddr(Call& call) {
 
 Op<int> NetworkModule::setIPAddrAndSubmask(Call& call, std::string ip_addr, std::string subnet_mask) {
   Bytes payload = concat(ipv4Bytes(ip_addr, "ip_addr"), ipv4Bytes(subnet_mask, "subnet_mask"));
-  const Bytes r = co_await call.echo(SET_IP, std::move(payload));
-  co_return Reply(r, "Net_setIPAddrAndSubmask").status(kStatusAt);
+  co_return co_await echoStatus(call, SET_IP, std::move(payload), kStatusAt, "Net_setIPAddrAndSubmask");
 }
 
 Op<int> NetworkModule::setGateway(Call& call, std::string gateway) {
   Bytes payload = ipv4Bytes(gateway, "gateway");
-  const Bytes r = co_await call.echo(SET_GATEWAY, std::move(payload));
-  co_return Reply(r, "_setGateway").status(kStatusAt);
+  co_return co_await echoStatus(call, SET_GATEWAY, std::move(payload), kStatusAt, "_setGateway");
 }
 
 Op<int> NetworkModule::setMACAddr(Call& call, std::string mac_addr) {
   Bytes payload = macBytes(mac_addr, "mac_addr");
-  const Bytes r = co_await call.echo(SET_MAC, std::move(payload));
-  co_return Reply(r, "_setMACAddr").status(kStatusAt);
+  co_return co_await echoStatus(call, SET_MAC, std::move(payload), kStatusAt, "_setMACAddr");
 }
 
 }  // namespace zelvo

@@ -1,6 +1,7 @@
 #include "zelvo/system/sd_card_module.hpp"
 
 #include "zelvo/core/reply.hpp"
+#include "zelvo/core/status_exchange.hpp"
 
 namespace zelvo {
 namespace {
@@ -45,13 +46,11 @@ std::string charOf(Byte b) {
 SDCardModule::SDCardModule(Device&) {}
 
 Op<int> SDCardModule::open(Call& call) {
-  const Bytes r = co_await call.echo(SD_OPEN, {});
-  co_return Reply(r, "_SD_open").status(kStatusAt);
+  co_return co_await echoStatus(call, SD_OPEN, {}, kStatusAt, "_SD_open");
 }
 
 Op<int> SDCardModule::close(Call& call) {
-  const Bytes r = co_await call.echo(SD_CLOSE, {});
-  co_return Reply(r, "_SD_close").status(kStatusAt);
+  co_return co_await echoStatus(call, SD_CLOSE, {}, kStatusAt, "_SD_close");
 }
 
 Op<std::uint32_t> SDCardModule::getStorage(Call& call) {
@@ -63,14 +62,12 @@ Op<int> SDCardModule::openFile(Call& call, std::string filename, int mode) {
   Bytes payload = payloadOf(mode);
   const Bytes name = lengthAndCodes(codePoints(filename), "filename");
   payload.insert(payload.end(), name.begin(), name.end());
-  const Bytes r = co_await call.echo(SD_OPEN_FILE, std::move(payload));
-  co_return Reply(r, "SD_openFile").status(kStatusAt);
+  co_return co_await echoStatus(call, SD_OPEN_FILE, std::move(payload), kStatusAt, "SD_openFile");
 }
 
 Op<int> SDCardModule::writeFile(Call& call, SDWriteData write_data) {
   Bytes payload = lengthAndCodes(codesOf(write_data), "write_data");
-  const Bytes r = co_await call.echo(SD_WRITE_FILE, std::move(payload));
-  co_return Reply(r, "SD_writeFile").status(kStatusAt);
+  co_return co_await echoStatus(call, SD_WRITE_FILE, std::move(payload), kStatusAt, "SD_writeFile");
 }
 
 Op<SDReadResult> SDCardModule::readFile(Call& call, int byte_to_read) {
@@ -85,8 +82,7 @@ Op<SDReadResult> SDCardModule::readFile(Call& call, int byte_to_read) {
 }
 
 Op<int> SDCardModule::closeFile(Call& call) {
-  const Bytes r = co_await call.echo(SD_CLOSE_FILE, {});
-  co_return Reply(r, "SD_closeFile").status(kStatusAt);
+  co_return co_await echoStatus(call, SD_CLOSE_FILE, {}, kStatusAt, "SD_closeFile");
 }
 
 }  // namespace zelvo

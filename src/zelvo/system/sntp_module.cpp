@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "zelvo/core/reply.hpp"
+#include "zelvo/core/status_exchange.hpp"
 #include "zelvo/system/address_text.hpp"
 
 namespace zelvo {
@@ -20,8 +21,7 @@ constexpr std::size_t kPeriodBytes = 4;
 SNTPModule::SNTPModule(Device&) {}
 
 Op<int> SNTPModule::syncNow(Call& call) {
-  const Bytes r = co_await call.echo(SNTP_SYNC_NOW, {});
-  co_return Reply(r, "SNTP_syncNow").status(kStatusAt);
+  co_return co_await echoStatus(call, SNTP_SYNC_NOW, {}, kStatusAt, "SNTP_syncNow");
 }
 
 Op<std::string> SNTPModule::getSyncStatus(Call& call) {
@@ -38,8 +38,7 @@ Op<int> SNTPModule::setServerIP(Call& call, std::string ip_addr) {
   Bytes payload = payloadOf(kServerLead);
   const Bytes ip = ipv4Bytes(ip_addr, "ip_addr");
   payload.insert(payload.end(), ip.begin(), ip.end());
-  const Bytes r = co_await call.echo(SNTP_SET_SERVER_IP, std::move(payload));
-  co_return Reply(r, "SNTP_setServerIP").status(kStatusAt);
+  co_return co_await echoStatus(call, SNTP_SET_SERVER_IP, std::move(payload), kStatusAt, "SNTP_setServerIP");
 }
 
 Op<double> SNTPModule::getPeriod(Call& call) {
@@ -52,8 +51,7 @@ Op<int> SNTPModule::setPeriod(Call& call, double period) {
     throw Error(Err::InputDataNotInRangeError, "period must be a finite 32-bit float.");
   Bytes payload;
   appendF32BE(payload, period);
-  const Bytes r = co_await call.echo(SNTP_SET_SYNC_PERIOD, std::move(payload));
-  co_return Reply(r, "SNTP_setPeriod").status(kStatusAt);
+  co_return co_await echoStatus(call, SNTP_SET_SYNC_PERIOD, std::move(payload), kStatusAt, "SNTP_setPeriod");
 }
 
 }  // namespace zelvo

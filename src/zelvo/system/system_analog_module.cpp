@@ -1,6 +1,7 @@
 #include "zelvo/system/system_analog_module.hpp"
 
 #include "zelvo/core/reply.hpp"
+#include "zelvo/core/status_exchange.hpp"
 
 namespace zelvo {
 namespace {
@@ -39,8 +40,7 @@ Op<std::vector<int>> SystemAnalogModule::readAcceleration(Call& call) {
 }
 
 Op<int> SystemAnalogModule::resetAIBuffer(Call& call) {
-  const Bytes r = co_await call.echo(AI_RESET_BUFFER, payloadOf(kResetPort));
-  co_return Reply(r, "_Wifi_resetAIBuffer").status(kResetStatusAt);
+  co_return co_await echoStatus(call, AI_RESET_BUFFER, payloadOf(kResetPort), kResetStatusAt, "_Wifi_resetAIBuffer");
 }
 
 std::optional<int> SystemAnalogModule::battery() const {

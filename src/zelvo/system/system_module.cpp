@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "zelvo/core/reply.hpp"
+#include "zelvo/core/status_exchange.hpp"
 
 namespace zelvo {
 namespace {
@@ -18,6 +19,7 @@ constexpr char kDriverInfoSeparator = '_';
 constexpr Byte kNibbleMask = 0x0F;
 // An answer that must hold something: an empty one is a short reply.
 constexpr std::size_t kNonEmpty = 1;
+constexpr std::size_t kStatusAt = 0;  // replies of the setting commands are the status alone
 
 std::string dateTimeText(int year, int month, int day, int hour, int minute, int second) {
   char buf[64];
@@ -87,8 +89,7 @@ Op<std::string> SystemModule::getDeviceAlias(Call& call) {
 }
 
 Op<int> SystemModule::setDeviceAlias(Call& call, std::string alias) {
-  const Bytes r = co_await call.echo(SET_DEV_ALIAS, textPayload(alias, "alias"));
-  co_return Reply(r, "Sys_setDeviceAlias").status(0);
+  co_return co_await echoStatus(call, SET_DEV_ALIAS, textPayload(alias, "alias"), kStatusAt, "Sys_setDeviceAlias");
 }
 
 Op<std::string> SystemModule::getSerialNumber(Call& call) {
@@ -99,8 +100,8 @@ Op<std::string> SystemModule::getSerialNumber(Call& call) {
 }
 
 Op<int> SystemModule::setSerialNumber(Call& call, std::string serial_num) {
-  const Bytes r = co_await call.echo(SET_SERIAL_NUMBER, textPayload(serial_num, "serial number"));
-  co_return Reply(r, "_setSerialNumber").status(0);
+  co_return co_await echoStatus(call, SET_SERIAL_NUMBER, textPayload(serial_num, "serial number"),
+                                kStatusAt, "_setSerialNumber");
 }
 
 Op<std::string> SystemModule::getRTC(Call& call) {
@@ -115,8 +116,8 @@ Op<std::string> SystemModule::getRTC(Call& call) {
 
 Op<int> SystemModule::setRTC(Call& call, int year, int month, int day, int hour, int minute, int second) {
   if (year < kTwoDigitYearLimit) year += kWireYearBase;
-  const Bytes r = co_await call.echo(SET_DATE_TIME, payloadOf(year - kWireYearBase, month, day, hour, minute, second));
-  co_return Reply(r, "Sys_setRTC").status(0);
+  co_return co_await echoStatus(call, SET_DATE_TIME, payloadOf(year - kWireYearBase, month, day, hour, minute, second),
+                                kStatusAt, "Sys_setRTC");
 }
 
 Op<int> SystemModule::startRTCAlarm(Call& call, int mode, int day, int hour, int minute, int second) {
@@ -142,13 +143,12 @@ Op<std::string> SystemModule::getRTCAlarmConfig(Call& call) {
 }
 
 Op<int> SystemModule::reboot(Call& call) {
-  const Bytes r = co_await call.echo(REBOOT, payloadOf(REBOOT));
-  co_return Reply(r, "Sys_reboot").status(0);
+  co_return co_await echoStatus(call, REBOOT, payloadOf(REBOOT), kStatusAt, "Sys_reboot");
 }
 
 Op<int> SystemModule::rebootOnBootloader(Call& call) {
-  const Bytes r = co_await call.echo(REBOOT_ON_BOOTLOADER, payloadOf(REBOOT_ON_BOOTLOADER));
-  co_return Reply(r, "_Sys_rebootOnBootloader").status(0);
+  co_return co_await echoStatus(call, REBOOT_ON_BOOTLOADER, payloadOf(REBOOT_ON_BOOTLOADER),
+                                kStatusAt, "_Sys_rebootOnBootloader");
 }
 
 Op<std::vector<std::string>> SystemModule::getPinModeInPort(Call& call, int port) {
@@ -206,8 +206,7 @@ Op<std::vector<int>> SystemModule::getEEPROMPage(Call& call, int page_number) {
 
 Op<int> SystemModule::setEEPROMPage(Call& call, int page_number, std::vector<std::int64_t> int_list) {
   int_list.insert(int_list.begin(), page_number);
-  const Bytes r = co_await call.echo(SET_EEPROM_PAGE, toPayload(int_list, "EEPROM page"));
-  co_return Reply(r, "_setEEPROMPage").status(0);
+  co_return co_await echoStatus(call, SET_EEPROM_PAGE, toPayload(int_list, "EEPROM page"), kStatusAt, "_setEEPROMPage");
 }
 
 Op<std::vector<int>> SystemModule::getEEPROMDevice(Call& call, int device_number) {
@@ -216,13 +215,12 @@ Op<std::vector<int>> SystemModule::getEEPROMDevice(Call& call, int device_number
 }
 
 Op<int> SystemModule::setEEPROMByte(Call& call, int page_number, int byte_index, int value) {
-  const Bytes r = co_await call.echo(SET_EEPROM_BYTE, payloadOf(page_number, byte_index, value));
-  co_return Reply(r, "_setEEPROMByte").status(0);
+  co_return co_await echoStatus(call, SET_EEPROM_BYTE, payloadOf(page_number, byte_index, value),
+                                kStatusAt, "_setEEPROMByte");
 }
 
 Op<int> SystemModule::resetFactory(Call& call) {
-  const Bytes r = co_await call.echo(RESET_FACTORY, {});
-  co_return Reply(r, "_resetFactory").status(0);
+  co_return co_await echoStatus(call, RESET_FACTORY, {}, kStatusAt, "_resetFactory");
 }
 
 Op<std::string> SystemModule::getThreads(Call& call) {

@@ -1,6 +1,7 @@
 #include "zelvo/system/wifi_module.hpp"
 
 #include "zelvo/core/reply.hpp"
+#include "zelvo/core/status_exchange.hpp"
 
 namespace zelvo {
 namespace {
@@ -93,24 +94,22 @@ Op<int> WifiModule::readRSSI(Call& call) {
 }
 
 Op<int> WifiModule::setAP(Call& call) {
-  const Bytes r = co_await call.echo(SET_AP, {});
-  co_return Reply(r, "_Wifi_setAP").status(kStatusAt);
+  co_return co_await echoStatus(call, SET_AP, {}, kStatusAt, "_Wifi_setAP");
 }
 
 Op<int> WifiModule::setBandwidth(Call& call, int bandwidth) {
   if (bandwidth < kHT20 || bandwidth > kHT40)
     throw Error(Err::InputDataNotInRangeError, "bandwidth is 1 (HT20) or 2 (HT40), not " + std::to_string(bandwidth) + ".");
   // The device is always asked for HT20: a request for HT40 is sent as HT20.
-  const Bytes r = co_await call.echo(SET_WIFI_BANDWIDTH, payloadOf(std::min(bandwidth, kHT20)));
-  co_return Reply(r, "_Wifi_setBandwidth").status(kStatusAt);
+  co_return co_await echoStatus(call, SET_WIFI_BANDWIDTH, payloadOf(std::min(bandwidth, kHT20)),
+                                kStatusAt, "_Wifi_setBandwidth");
 }
 
 Op<int> WifiModule::setConfiguration(Call& call, std::int64_t retry_wifi_times, std::int64_t ap_time) {
   Bytes payload;
   appendBE(payload, unsignedField<std::uint16_t>(retry_wifi_times, "retry_wifi_times"));
   appendBE(payload, unsignedField<std::uint16_t>(ap_time, "ap_time"));
-  const Bytes r = co_await call.echo(SET_WIFI_CONFIGURATION, std::move(payload));
-  co_return Reply(r, "_setWifiConfiguration").status(kStatusAt);
+  co_return co_await echoStatus(call, SET_WIFI_CONFIGURATION, std::move(payload), kStatusAt, "_setWifiConfiguration");
 }
 
 std::optional<int> WifiModule::bandwidth() const {
