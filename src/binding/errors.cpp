@@ -60,21 +60,24 @@ void raiseWithNote(const std::exception_ptr& failure, const std::string& note) {
 }
 
 nb::object exceptionObject(const std::exception_ptr& p) {
-  try {
-    std::rethrow_exception(p);
-  } catch (const Error& e) {
-    return libraryError(e);
-  } catch (const ReadTimeout& e) {
-    return builtinError(PyExc_TimeoutError, e.what());
-  } catch (const Cancelled&) {
-    return nb::module_::import_("asyncio").attr("CancelledError")();
-  } catch (nb::python_error& e) {
-    return nb::borrow<nb::object>(e.value());
-  } catch (const std::exception& e) {
-    return builtinError(PyExc_RuntimeError, e.what());
-  } catch (...) {
-    return builtinError(PyExc_RuntimeError, "unknown C++ exception");
-  }
+  // Building a library error runs its class's constructor, Python code.
+  return parkingAtExit([&] {
+    try {
+      std::rethrow_exception(p);
+    } catch (const Error& e) {
+      return libraryError(e);
+    } catch (const ReadTimeout& e) {
+      return builtinError(PyExc_TimeoutError, e.what());
+    } catch (const Cancelled&) {
+      return nb::module_::import_("asyncio").attr("CancelledError")();
+    } catch (nb::python_error& e) {
+      return nb::borrow<nb::object>(e.value());
+    } catch (const std::exception& e) {
+      return builtinError(PyExc_RuntimeError, e.what());
+    } catch (...) {
+      return builtinError(PyExc_RuntimeError, "unknown C++ exception");
+    }
+  });
 }
 
 void bindErrors(nb::module_& m) {
@@ -131,31 +134,37 @@ void bindErrors(nb::module_& m) {
     if (!interpreter::alive()) return;
     Entered python;
     if (!python) return;
-    try {
-      // Standard output, or the handler the application set (pyzelvo.set_message_handler).
-      static const nb::handle emit = nb::object(nb::module_::import_("pyzelvo._messages").attr("emit")).release();
-      emit(nb::str(line.c_str(), line.size()));
-    } catch (nb::python_error& e) {
-      e.discard_as_unraisable("printing a pyzelvo message");
-    }
+    parkingAtExit([&] {
+      try {
+        // Standard output, or the handler the application set (pyzelvo.set_message_handler).
+        static const nb::handle emit = nb::object(nb::module_::import_("pyzelvo._messages").attr("emit")).release();
+        emit(nb::str(line.c_str(), line.size()));
+      } catch (nb::python_error& e) {
+        e.discard_as_unraisable("printing a pyzelvo message");
+      }
+    });
   });
   console::setWarner([](Err kind, const std::string& msg) {
     if (!interpreter::alive()) return;
     Entered python;
     if (!python) return;
-    try {
-      if (nb::object cls = errorClass(errorInfo(kind).name); cls.is_valid()) cls(nb::str(msg.c_str(), msg.size()));
-    } catch (nb::python_error& e) {
-      e.discard_as_unraisable("emitting a pyzelvo warning");
-    }
+    parkingAtExit([&] {
+      try {
+        if (nb::object cls = errorClass(errorInfo(kind).name); cls.is_valid()) cls(nb::str(msg.c_str(), msg.size()));
+      } catch (nb::python_error& e) {
+        e.discard_as_unraisable("emitting a pyzelvo warning");
+      }
+    });
   });
   console::setResourceWarner([](const std::string& msg) {
     if (!interpreter::alive()) return;
     Entered python;
     if (!python) return;
     nb::error_scope keep;  // a destructor may run while an exception is on its way
-    if (PyErr_WarnEx(PyExc_ResourceWarning, msg.c_str(), 1) != 0)
-      nb::python_error().discard_as_unraisable("warning of an unclosed pyzelvo device");
+    parkingAtExit([&] {
+      if (PyErr_WarnEx(PyExc_ResourceWarning, msg.c_str(), 1) != 0)
+        nb::python_error().discard_as_unraisable("warning of an unclosed pyzelvo device");
+    });
   });
   console::setUnlocker([](const std::function<void()>& f) {
     if (interpreter::alive() && PyGILState_Check()) {

@@ -54,7 +54,10 @@ void entered() {
 }
 
 void enter() {
-  if (tryEnter()) return;
+  if (!tryEnter()) park();
+}
+
+void park() {
   Gate& g = gate();
   std::unique_lock lock(g.m);
   for (;;) g.never.wait(lock);

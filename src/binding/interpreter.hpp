@@ -11,6 +11,10 @@
 #include <nanobind/nanobind.h>
 
 #include <optional>
+#include <utility>
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
 
 #include "zelvo/core/wait.hpp"
 
@@ -29,9 +33,29 @@ void entered();
 void enter();
 // The exit hook (with the interpreter lock): closes the gate and waits for threads on their way in.
 void close();
+// Never returns: the thread waits for good, and the process ends around it.
+[[noreturn]] void park();
 // False once the gate is closed or the interpreter is finalizing: C++ threads leave Python alone.
 bool alive();
 }  // namespace interpreter
+
+// Runs `f`, which runs Python code with the interpreter lock held (the message handler, an error
+// class's constructor, a warning filter). Python code may hand the lock to another thread and take
+// it back; at exit the interpreter ends a daemon thread that takes it back by unwinding its stack,
+// and that unwinding cannot pass the binding's frames (a destructor handing the lock back,
+// nanobind's dispatcher) without aborting the process. Such a thread parks for good instead.
+template <class F>
+decltype(auto) parkingAtExit(F&& f) {
+#if defined(__GLIBCXX__)
+  try {
+    return std::forward<F>(f)();
+  } catch (abi::__forced_unwind&) {
+    interpreter::park();
+  }
+#else
+  return std::forward<F>(f)();
+#endif
+}
 
 // Releases the interpreter lock for a wait (like nb::gil_scoped_release); takes it back through
 // the gate.

@@ -295,6 +295,31 @@ def test_interpreter_exits_cleanly_without_close(mode):
             assert "Connected to 127.0.0.1 (Tavra-A)" in proc.stdout and "END" in proc.stdout
 
 
+# A daemon thread inside the message handler when the program ends: the handler hands the
+# interpreter lock over and takes it back, and the exiting interpreter ends the thread there.
+EXIT_INSIDE_HANDLER = """
+import threading, time, pyzelvo
+inside = threading.Event()
+def handler(line):
+    if threading.current_thread() is not threading.main_thread():
+        inside.set()
+        while True:
+            time.sleep(0.0002)
+pyzelvo.set_message_handler(handler)
+threading.Thread(target=pyzelvo.TavraA, daemon=True).start()
+assert inside.wait(10)
+print("END")
+"""
+
+
+def test_exit_with_a_daemon_thread_inside_the_message_handler():
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    for _ in range(3):
+        proc = subprocess.run([sys.executable, "-c", EXIT_INSIDE_HANDLER], capture_output=True, text=True,
+                              timeout=30, env=env)
+        assert proc.returncode == 0 and proc.stdout == "END\n", proc.stderr
+
+
 def test_exit_without_close_reports_no_lost_connections():
     proc, _ = run_without_close("idle")
     assert "ConnectionLost" not in proc.stdout.split("END", 1)[1]
