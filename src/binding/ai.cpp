@@ -59,7 +59,10 @@ struct Result<SampleBlock> {
   static nb::object to(SampleBlock&& b) {
     const std::uint64_t first = b.rows.first_index;
     nb::object data = Result<SampleArray>::to(SampleArray{std::move(b.rows)});
-    return nb::module_::import_("pyzelvo._blocks").attr("StreamBlock")(data, first, b.rate, b.t0);
+    // StreamBlock is a Python class: its constructor is Python code.
+    return parkingAtExit([&] {
+      return nb::module_::import_("pyzelvo._blocks").attr("StreamBlock")(data, first, b.rate, b.t0);
+    });
   }
   static nb::object to(const SampleBlock& b) { return to(SampleBlock(b)); }
 };
