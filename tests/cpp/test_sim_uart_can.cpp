@@ -4,8 +4,8 @@
 // fast this machine runs.
 #include <gtest/gtest.h>
 
-#include <thread>
 
+#include "support/waits.hpp"
 #include "test_sim_client.hpp"
 #include "zelvo/sim/can_firmware.hpp"
 #include "zelvo/sim/emulator.hpp"
@@ -19,16 +19,6 @@ using namespace std::chrono_literals;
 
 constexpr double kAlmostStopped = 1e-6;
 
-// Polls `pred` (2 ms apart) until it holds or three seconds pass.
-template <class Pred>
-bool eventually(Pred pred) {
-  const auto end = std::chrono::steady_clock::now() + 3s;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return pred();
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
 constexpr auto kQuiet = 150ms;  // long enough for a packet that was due to arrive
 
 struct Device {
@@ -176,7 +166,7 @@ TEST(SimCan, RegistersAndGenerators) {
   EXPECT_EQ(d.client.exchange(GET_INTERRUPTS, {1}), (Bytes{1, 0xA5, 0x20, 0x17}));  // error; warnings, tx passive
   const int gen = can.addGenerator(sim::CanWireFrame{5, true, false, {0, 0, 0, 0, 9}}, 0.01, 3, true);
   d.advance(1.0);
-  ASSERT_TRUE(eventually([&] { return can.state().rx_pending == 3; }));
+  ASSERT_TRUE(ztest::eventually([&] { return can.state().rx_pending == 3; }));
   EXPECT_EQ(d.client.exchange(GET_INTERRUPTS, {1}).at(2) & 1, 1);  // frames wait
   d.client.request(START_CAN, {1});
   auto packet = d.client.readFrame();

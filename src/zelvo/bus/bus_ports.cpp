@@ -1,22 +1,12 @@
 #include "zelvo/bus/bus_ports.hpp"
 
+#include <limits>
 #include <set>
 
 #include "zelvo/core/status_exchange.hpp"
 #include "zelvo/system/pin_modes.hpp"
 
 namespace zelvo {
-namespace {
-
-constexpr std::int64_t kByteMax = 0xFF;
-constexpr std::int64_t kU32Max = 0xFFFFFFFF;
-
-[[noreturn]] void outOfRange(const char* name, std::int64_t value, std::int64_t max) {
-  throw Error(Err::InputDataNotInRangeError,
-              std::string(name) + " is " + std::to_string(value) + ", not 0.." + std::to_string(max) + ".");
-}
-
-}  // namespace
 
 std::vector<std::string> busOpenModes() { return {kIdlePinMode, "DI", "DO"}; }
 
@@ -55,8 +45,7 @@ Op<bool> BusPortMap::requirePinModes(Call& call, int port, std::vector<std::stri
 }
 
 void appendByteField(Bytes& out, std::int64_t value, const char* name) {
-  if (value < 0 || value > kByteMax) outOfRange(name, value, kByteMax);
-  out.push_back(static_cast<Byte>(value));
+  out.push_back(unsignedField<Byte>(value, name));
 }
 
 void appendByteFields(Bytes& out, std::span<const std::int64_t> values, const char* name) {
@@ -65,16 +54,13 @@ void appendByteFields(Bytes& out, std::span<const std::int64_t> values, const ch
 }
 
 void appendU32Field(Bytes& out, std::int64_t value, const char* name) {
-  if (value < 0 || value > kU32Max) outOfRange(name, value, kU32Max);
-  appendBE(out, static_cast<std::uint32_t>(value));
+  appendBE(out, unsignedField<std::uint32_t>(value, name));
 }
 
 void appendCountField(Bytes& out, std::size_t count, const char* name, Err too_long) {
-  if (count > static_cast<std::size_t>(kByteMax)) {
-    if (too_long != Err::InputDataNotInRangeError) throw Error(too_long);
-    outOfRange(name, static_cast<std::int64_t>(count), kByteMax);
-  }
-  out.push_back(static_cast<Byte>(count));
+  constexpr std::size_t kCountMax = std::numeric_limits<Byte>::max();
+  if (count > kCountMax && too_long != Err::InputDataNotInRangeError) throw Error(too_long);
+  out.push_back(unsignedField<Byte>(static_cast<std::int64_t>(count), name));
 }
 
 Op<int> busStatus(Call& call, int cmd, Bytes payload, const char* operation) {
