@@ -54,7 +54,7 @@ def main() -> None:
         try:
             results = [one_search(finder) for _ in range(args.rounds)]
         finally:
-            find.close_finder(finder)
+            find.close_quietly(finder)
             child.terminate()
             child.wait()
         found = [r[0] for r in results]

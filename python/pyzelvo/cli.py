@@ -21,6 +21,7 @@ import pyzelvo
 from . import _core
 from ._progress import bar
 from .catalogue import HANDLE_DICT
+from .find import close_quietly
 
 #: The TARGET texts that mean "the first device on USB".
 FIRST_USB = ("usb", "default")
@@ -102,15 +103,9 @@ def open_device(target_text: str, product: Optional[str]):
             ports = [p for p in (target.port, target.data_port) if p is not None]
             dev.connect(target.host, *ports, verbose=False)
     except BaseException:
-        _close_quietly(dev)
+        close_quietly(dev)
         raise
     return dev
-
-
-def _close_quietly(dev) -> None:
-    """Disconnects and closes without the lines close() prints for scripts."""
-    dev.disconnect(verbose=False)
-    dev.close(verbose=False)
 
 
 def _with_device(args: argparse.Namespace, work) -> int:
@@ -128,7 +123,7 @@ def _with_device(args: argparse.Namespace, work) -> int:
         print(f"error: {e}", file=sys.stderr)
         return 1
     finally:
-        _close_quietly(dev)
+        close_quietly(dev)
 
 
 def _target_arguments(p: argparse.ArgumentParser) -> None:

@@ -42,7 +42,7 @@ def open_finder(
     wait: Optional[float] = None,
 ) -> "pyzelvo.DeviceFinder":
     """A DeviceFinder bound to ``bind``:``answer_port`` whose requests go to ``target``:``port``
-    from ``sources`` (empty: every interface that is up). Close it with :func:`close_finder`."""
+    from ``sources`` (empty: every interface that is up). Close it with :func:`close_quietly`."""
     finder = pyzelvo.DeviceFinder(verbose=False)
     try:
         client = finder.client_udp
@@ -51,15 +51,15 @@ def open_finder(
             finder._collect_seconds = wait
         finder.connect(verbose=False, host=bind, port=answer_port)
     except BaseException:
-        close_finder(finder)
+        close_quietly(finder)
         raise
     return finder
 
 
-def close_finder(finder: "pyzelvo.DeviceFinder") -> None:
-    """Closes a finder without printing anything (close() alone reports the disconnect)."""
-    finder.disconnect(verbose=False)
-    finder.close(verbose=False)
+def close_quietly(device: Any) -> None:
+    """Closes a finder or product without printing anything (close() alone reports the disconnect)."""
+    device.disconnect(verbose=False)
+    device.close(verbose=False)
 
 
 def network_devices(finder: "pyzelvo.DeviceFinder") -> list[dict[str, str]]:
@@ -196,7 +196,7 @@ def main(argv: Optional[Sequence[str]] = None, *, listing_only: bool = False) ->
         print(f"error: {e}", file=sys.stderr)
         return 1
     finally:
-        close_finder(finder)
+        close_quietly(finder)
 
 
 def list_main(argv: Optional[Sequence[str]] = None) -> int:

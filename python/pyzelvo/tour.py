@@ -71,7 +71,7 @@ def discover(emu: sim.Emulator, emulated: dict[str, sim.EmulatedDevice]) -> None
         print(f"Koru ({koru}) set to 192.168.1.120 -> {status}; it now reports {emulated['Koru'].network.ip}")
         print(f"Kinora ({kinora}) rang {emulated['Kinora'].network.rings} times (once per copy of the request)")
     finally:
-        find.close_finder(finder)
+        find.close_quietly(finder)
 
 
 def connect_all(emulated: dict[str, sim.EmulatedDevice]) -> dict[str, pyzelvo.Device]:

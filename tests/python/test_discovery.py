@@ -30,7 +30,7 @@ def finder(emu):
     f = find.open_finder(target=find.LOOPBACK_TARGET, sources=[find.LOOPBACK_SOURCE], bind=find.LOOPBACK_SOURCE,
                          port=emu.discovery_port, answer_port=emu.answer_port, wait=COLLECT)
     yield f
-    find.close_finder(f)
+    find.close_quietly(f)
 
 
 def expected_record(d):
